@@ -54,8 +54,8 @@ namespace tcap {
 
 int64_t FrameBytes(int32_t nWidth, int32_t nHeight) {
     if (nWidth < 0 || nHeight < 0) return -1;
-    const int64_t nBytes = int64_t{nWidth} * nHeight * 3;
-    return nBytes > INT32_MAX ? -1 : nBytes;
+    const int64_t nPixels = int64_t{nWidth} * nHeight;  // below 2^62: no overflow
+    return nPixels > INT32_MAX / 3 ? -1 : nPixels * 3;
 }
 
 void FillSolid(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r) {
