@@ -1,0 +1,415 @@
+// Host-level tests: the built library loaded with dlopen and called by name,
+// with the wall clock replaced by a fake one.
+//
+// This executable exports its own gettimeofday, so the library's call to it
+// resolves here. It also exports a decoy GetTickCount: the library must keep
+// calling its own.
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <time.h>
+
+#include <vector>
+
+#include "frame_text.h"
+#include "plugin_loader.h"
+
+namespace fake {
+bool on = true;
+int64_t usec = 0;      // the wall clock, in microseconds
+int64_t stepUsec = 0;  // how far each reading moves it on
+int readings = 0;
+
+void At(int64_t sec, int64_t us = 0) { usec = sec * 1000000 + us; }
+}  // namespace fake
+
+extern "C" int gettimeofday(struct timeval* __restrict tv, void* __restrict /*tz*/) noexcept {
+    if (!fake::on) {
+        timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        tv->tv_sec = ts.tv_sec;
+        tv->tv_usec = static_cast<suseconds_t>(ts.tv_nsec / 1000);
+        return 0;
+    }
+    ++fake::readings;
+    tv->tv_sec = static_cast<time_t>(fake::usec / 1000000);
+    tv->tv_usec = static_cast<suseconds_t>(fake::usec % 1000000);
+    fake::usec += fake::stepUsec;
+    return 0;
+}
+
+extern "C" uint32_t GetTickCount(void) { return 0xDEADBEEFu; }
+
+namespace {
+
+constexpr uint32_t kUntouched = 0xA5A5A5A5u;  // a frame of marker bytes reads as this
+
+VideoPacket PacketFor(uint8_t* data) {
+    VideoPacket k;
+    k.ulHeadWord0 = 0x11111111u;
+    k.ulHeadWord1 = 0x22222222u;
+    k.ulTimestamp = 0x33333333u;
+    k.ulHostWord3 = 0x44444444u;
+    k.ulDataSize = 0x55555555u;
+    k.ulHostWord5 = 0x66666666u;
+    k.pData = data;
+    return k;
+}
+
+bool SameWords(const VideoPacket& a, const VideoPacket& b) {
+    return a.ulHeadWord0 == b.ulHeadWord0 && a.ulHeadWord1 == b.ulHeadWord1 && a.ulTimestamp == b.ulTimestamp &&
+           a.ulHostWord3 == b.ulHostWord3 && a.ulDataSize == b.ulDataSize && a.ulHostWord5 == b.ulHostWord5 &&
+           a.pData == b.pData;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::on = true;
+        fake::At(1765000000);
+        fake::stepUsec = 0;
+        fake::readings = 0;
+        ASSERT_TRUE(p.Load(TCAP_PLUGIN_PATH)) << p.error;
+    }
+    void TearDown() override {
+        if (p.Close_Plugin) p.Close_Plugin();
+        // Every test gets a freshly loaded library: frame counter and clock
+        // base start from zero again only if the old one really went away.
+        EXPECT_TRUE(p.Unload(TCAP_PLUGIN_PATH)) << "the library stayed mapped after dlclose";
+    }
+
+    void OpenWith(int32_t w, int32_t h, int32_t input) {
+        ASSERT_EQ(p.Open_Plugin(), 0);
+        const VideoFormatInfo f = {2, w, h, 24};
+        ASSERT_EQ(p.Set_Video_Format(&f), 1);
+        ASSERT_EQ(p.Open_Source(nullptr, input), 0);
+    }
+
+    // Reads one frame of the current size into a guarded buffer.
+    std::string ReadHex(int32_t w, int32_t h, VideoPacket* out = nullptr) {
+        GuardedFrame f(size_t(w) * size_t(h) * 3);
+        VideoPacket k = PacketFor(f.data());
+        EXPECT_EQ(p.Read_Packet(&k), 0);
+        EXPECT_TRUE(f.GuardIntact());
+        if (out) *out = k;
+        return HexRows(f.data(), w, h);
+    }
+
+    uint32_t TimestampNow() {
+        const VideoFormatInfo* f = p.Get_Video_Format();
+        std::vector<uint8_t> frame(size_t(f->nWidth) * size_t(f->nHeight) * 3 + 1);
+        VideoPacket k = PacketFor(frame.data());
+        EXPECT_EQ(p.Read_Packet(&k), 0);
+        return k.ulTimestamp;
+    }
+
+    Plugin p;
+};
+
+TEST_F(HostTest, OpenTwiceKeepsOneManagerAndReopeningStartsAfresh) {
+    ASSERT_EQ(p.Open_Plugin(), 0);
+    const VideoFormatInfo f = {2, 320, 240, 24};
+    ASSERT_EQ(p.Set_Video_Format(&f), 1);
+    ASSERT_EQ(p.Open_Source(nullptr, 3), 0);
+    p.Set_Current_Time(-777);
+    ASSERT_EQ(p.Open_Plugin(), 0);  // keeps the open manager and its settings
+    const VideoFormatInfo* info = p.Get_Video_Format();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->nWidth, 320);
+    EXPECT_EQ(info->nHeight, 240);
+
+    p.Close_Plugin();
+    p.Close_Plugin();  // closing a closed plug-in does nothing
+    ASSERT_EQ(p.Open_Plugin(), 0);
+    info = p.Get_Video_Format();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->nWidth, 0);  // a fresh manager: no size, input 0, no time offset
+    EXPECT_EQ(info->nHeight, 0);
+    GuardedFrame empty(0);
+    VideoPacket k = PacketFor(empty.data());
+    EXPECT_EQ(p.Read_Packet(&k), 0);
+    EXPECT_EQ(k.ulDataSize, 0u);
+    EXPECT_TRUE(empty.Untouched());
+    EXPECT_EQ(k.ulTimestamp, 1000u + 15u);  // the clock's first reading plus 15, no offset
+    const VideoFormatInfo one = {2, 1, 1, 24};
+    ASSERT_EQ(p.Set_Video_Format(&one), 1);
+    EXPECT_EQ(ReadHex(1, 1), "ff028b\n");  // input 0 again; the second frame since loading
+}
+
+TEST_F(HostTest, ClosedPluginTouchesNothing) {
+    // Before the first Open_Plugin and after Close_Plugin alike.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round ? "after Close_Plugin" : "before Open_Plugin");
+        const VideoFormatInfo f = {2, 4, 4, 24};
+        EXPECT_EQ(p.Set_Video_Format(&f), 0);
+        EXPECT_EQ(p.Get_Video_Format(), nullptr);
+        EXPECT_NE(p.Open_Source(nullptr, 1), 0);
+        EXPECT_NE(p.Start_Source(), 0);
+        p.Set_Current_Time(5000);
+        for (auto control : {p.Stop_Source, p.Pause_Source, p.Resume_Source, p.Set_Video_Frame_Rate})
+            EXPECT_EQ(control(), 0);
+        GuardedFrame frame(48);
+        VideoPacket k = PacketFor(frame.data());
+        const VideoPacket before = k;
+        EXPECT_NE(p.Read_Packet(&k), 0);
+        EXPECT_TRUE(SameWords(k, before));
+        EXPECT_TRUE(frame.Untouched());
+        EXPECT_EQ(fake::readings, 0) << "a closed plug-in read the clock";
+        if (round == 0) {
+            ASSERT_EQ(p.Open_Plugin(), 0);
+            p.Close_Plugin();
+        }
+    }
+    // None of the refused reads advanced the frame counter.
+    OpenWith(1, 1, 0);
+    EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
+}
+
+TEST_F(HostTest, NullRecordsAreRefused) {
+    OpenWith(8, 2, 1);
+    EXPECT_EQ(p.Set_Video_Format(nullptr), 0);
+    EXPECT_NE(p.Read_Packet(nullptr), 0);
+    VideoPacket k = PacketFor(nullptr);
+    const VideoPacket before = k;
+    EXPECT_NE(p.Read_Packet(&k), 0);
+    EXPECT_TRUE(SameWords(k, before));
+    EXPECT_EQ(p.Get_Video_Format()->nWidth, 8);
+    EXPECT_EQ(fake::readings, 0);
+    ASSERT_EQ(p.Open_Source(nullptr, 0), 0);
+    const VideoFormatInfo one = {2, 1, 1, 24};
+    ASSERT_EQ(p.Set_Video_Format(&one), 1);
+    EXPECT_EQ(ReadHex(1, 1), "ff0285\n");  // still the first frame
+}
+
+TEST_F(HostTest, FormatRecordReportsCodeTwoAndDepth24) {
+    ASSERT_EQ(p.Open_Plugin(), 0);
+    const VideoFormatInfo odd = {7, 320, 240, 8};  // code and depth are not read
+    ASSERT_EQ(p.Set_Video_Format(&odd), 1);
+    VideoFormatInfo* info = p.Get_Video_Format();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->nFormatCode, 2);
+    EXPECT_EQ(info->nWidth, 320);
+    EXPECT_EQ(info->nHeight, 240);
+    EXPECT_EQ(info->nBitDepth, 24);
+
+    // The same record every time, refreshed only by Get_Video_Format.
+    const VideoFormatInfo smaller = {2, 160, 120, 24};
+    ASSERT_EQ(p.Set_Video_Format(&smaller), 1);
+    EXPECT_EQ(info->nWidth, 320);
+    EXPECT_EQ(p.Get_Video_Format(), info);
+    EXPECT_EQ(info->nWidth, 160);
+    EXPECT_EQ(info->nHeight, 120);
+}
+
+TEST_F(HostTest, RefusedSizesKeepThePreviousSize) {
+    OpenWith(640, 480, 2);
+    struct Case { int32_t w, h, accepted; };
+    const Case cases[] = {
+        {-1, 480, 0}, {640, -1, 0}, {INT32_MIN, INT32_MIN, 0},
+        {715827883, 1, 0}, {46341, 46341, 0}, {INT32_MAX, INT32_MAX, 0},  // over 2^31 - 1 bytes
+        {715827882, 1, 1}, {0, 0, 1}, {0, 480, 1}, {640, 0, 1}, {1, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
+        const VideoFormatInfo before = *p.Get_Video_Format();
+        const VideoFormatInfo f = {2, c.w, c.h, 24};
+        EXPECT_EQ(p.Set_Video_Format(&f), c.accepted);
+        const VideoFormatInfo* info = p.Get_Video_Format();
+        EXPECT_EQ(info->nWidth, c.accepted ? c.w : before.nWidth);
+        EXPECT_EQ(info->nHeight, c.accepted ? c.h : before.nHeight);
+    }
+    // The last accepted size is 1 x 1.
+    VideoPacket k;
+    EXPECT_EQ(ReadHex(1, 1, &k), "00ff00\n");
+    EXPECT_EQ(k.ulDataSize, 3u);
+}
+
+TEST_F(HostTest, ZeroSizesPaintNothing) {
+    for (int32_t input : {0, 1}) {
+        for (auto size : {std::pair<int32_t, int32_t>{0, 0}, {0, 9}, {9, 0}}) {
+            SCOPED_TRACE(testing::Message() << "input " << input << " " << size.first << "x" << size.second);
+            OpenWith(size.first, size.second, input);
+            GuardedFrame f(0);
+            VideoPacket k = PacketFor(f.data());
+            EXPECT_EQ(p.Read_Packet(&k), 0);
+            EXPECT_EQ(k.ulDataSize, 0u);
+            EXPECT_TRUE(f.Untouched());
+            p.Close_Plugin();
+        }
+    }
+}
+
+TEST_F(HostTest, IdentityAnswersInEveryState) {
+    const char* vendor = p.Get_Vendor();
+    for (int state = 0; state < 3; ++state) {
+        SCOPED_TRACE(state);
+        if (state == 1) {
+            ASSERT_EQ(p.Open_Plugin(), 0);
+        }
+        if (state == 2) p.Close_Plugin();
+        EXPECT_STREQ(p.Get_Vendor(), "Quorvane, Inc.");
+        EXPECT_EQ(p.Get_Vendor(), vendor);
+        EXPECT_STREQ(p.Get_Description(), "Video Test Capture Plugin");
+        EXPECT_EQ(p.Get_Media_Type(), 2);
+        EXPECT_EQ(p.Get_Media_Source(), 2);
+        EXPECT_EQ(p.Get_Version(), 0x10001000);
+        EXPECT_EQ(p.Query_Num_Inputs(), 4);
+        EXPECT_EQ(p.Query_Device_Handles(), 0);
+        const char* const names[] = {"Psychadelic", "Red", "Green", "Blue"};
+        for (int32_t i = 0; i < 4; ++i) EXPECT_STREQ(p.Input_Description(i), names[i]);
+        for (int32_t i : {4, 5, -1, INT32_MIN, INT32_MAX}) EXPECT_EQ(p.Input_Description(i), nullptr) << i;
+        for (const char* name : {"", "anything", "/dev/video0"}) EXPECT_EQ(p.Validate_Source(name), 1);
+        EXPECT_EQ(p.Validate_Source(nullptr), 1);
+    }
+    EXPECT_EQ(fake::readings, 0);
+}
+
+TEST_F(HostTest, SolidFramesByteForByte) {
+    OpenWith(2, 2, 1);
+    VideoPacket k;
+    EXPECT_EQ(ReadHex(2, 2, &k), "0000ff 0000ff\n0000ff 0000ff\n");
+    EXPECT_EQ(k.ulDataSize, 12u);
+
+    struct Case { int32_t input; const char* pixel; };
+    const Case cases[] = {{1, "0000ff"}, {2, "00ff00"}, {3, "ff0000"}};
+    for (const Case& c : cases) {
+        for (auto size : {std::pair<int32_t, int32_t>{1, 1}, {7, 5}, {67, 3}, {640, 480}}) {
+            SCOPED_TRACE(testing::Message() << "input " << c.input << " " << size.first << "x" << size.second);
+            ASSERT_EQ(p.Open_Source(nullptr, c.input), 0);
+            const VideoFormatInfo f = {2, size.first, size.second, 24};
+            ASSERT_EQ(p.Set_Video_Format(&f), 1);
+            std::string row;
+            for (int x = 0; x < size.first; ++x) row += (x ? " " : "") + std::string(c.pixel);
+            std::string frame;
+            for (int y = 0; y < size.second; ++y) frame += row + "\n";
+            EXPECT_EQ(ReadHex(size.first, size.second, &k), frame);
+            EXPECT_EQ(k.ulDataSize, uint32_t(size.first) * uint32_t(size.second) * 3u);
+        }
+    }
+}
+
+TEST_F(HostTest, InputsOutsideTheTableStampThePacketButPaintNothing) {
+    for (int32_t input : {4, 9, -1, INT32_MIN, INT32_MAX}) {
+        SCOPED_TRACE(input);
+        OpenWith(5, 3, input);
+        GuardedFrame f(45);
+        VideoPacket k = PacketFor(f.data());
+        EXPECT_EQ(p.Read_Packet(&k), 0);
+        EXPECT_TRUE(f.Untouched());
+        EXPECT_EQ(k.ulHeadWord0, 1u);
+        EXPECT_EQ(k.ulHeadWord1, 1u);
+        EXPECT_EQ(k.ulDataSize, 45u);
+        EXPECT_NE(k.ulTimestamp, 0x33333333u);
+        EXPECT_EQ(k.ulHostWord3, 0x44444444u);  // the host's words stay as they were
+        EXPECT_EQ(k.ulHostWord5, 0x66666666u);
+        p.Close_Plugin();
+    }
+}
+
+TEST_F(HostTest, CounterAdvancesOncePerReadWhateverTheInput) {
+    OpenWith(1, 1, 1);
+    ReadHex(1, 1);
+    ASSERT_EQ(p.Open_Source(nullptr, 4), 0);
+    ReadHex(1, 1);
+    ASSERT_EQ(p.Open_Source(nullptr, 2), 0);
+    ReadHex(1, 1);
+    ASSERT_EQ(p.Open_Source(nullptr, 0), 0);
+    EXPECT_EQ(ReadHex(1, 1), "ff0297\n");  // d = 4: green entry 4, red entry 8
+    p.Close_Plugin();
+    OpenWith(1, 1, 0);  // closing does not reset the counter
+    EXPECT_EQ(ReadHex(1, 1), "ff029e\n");  // d = 5
+}
+
+TEST_F(HostTest, WorkedPlasmaFrame) {
+    fake::At(100);
+    EXPECT_EQ(p.GetTickCount(), 1000u);  // sets the clock's base to 99 s
+    OpenWith(8, 4, 0);
+    fake::At(104);  // the frame's tick count is 5000
+    VideoPacket k;
+    EXPECT_EQ(ReadHex(8, 4, &k),
+              "ff0285 fe0288 fe028b fe028e fe0291 fe0294 fe0297 fe029b\n"
+              "fe0288 fe028b fe028e fe0291 fe0294 fe0297 fe029b fe029e\n"
+              "fe028b fe028e fe0291 fe0294 fe0297 fe029b fe029e fe02a1\n"
+              "fe028e fe0291 fe0294 fe0297 fe029b fe029e fe02a1 fe02a4\n");
+    EXPECT_EQ(k.ulTimestamp, 5015u);
+    EXPECT_EQ(k.ulDataSize, 96u);
+}
+
+TEST_F(HostTest, TimestampsFollowTheTimeOffset) {
+    fake::At(100);  // base 99 s: tick count = (seconds - 99) * 1000 + ms
+    ASSERT_EQ(p.GetTickCount(), 1000u);
+    OpenWith(1, 1, 1);
+
+    p.Set_Current_Time(5000);
+    EXPECT_EQ(TimestampNow(), 5015u);
+    fake::At(100, 40000);
+    EXPECT_EQ(TimestampNow(), 5055u);  // 40 ms later
+
+    fake::At(101);
+    ASSERT_EQ(p.Start_Source(), 0);  // S = 2000; discards the time set above
+    fake::At(101, 40000);
+    EXPECT_EQ(TimestampNow(), 2u * 2000u + 55u);
+
+    fake::At(102);
+    p.Set_Current_Time(2000);  // offset -1000
+    fake::At(104, 37000);      // T2 = 5037
+    EXPECT_EQ(TimestampNow(), 4052u);
+
+    p.Set_Current_Time(INT32_MAX);  // offsets and sums wrap modulo 2^32
+    fake::At(104, 38000);
+    EXPECT_EQ(TimestampNow(), uint32_t(INT32_MAX) + 1u + 15u);
+    p.Set_Current_Time(INT32_MIN);
+    EXPECT_EQ(TimestampNow(), uint32_t(INT32_MIN) + 15u);
+}
+
+TEST_F(HostTest, EveryReadTakesTwoReadingsAndStampsTheSecond) {
+    fake::At(100);
+    ASSERT_EQ(p.GetTickCount(), 1000u);
+    fake::stepUsec = 7000;  // each reading 7 ms after the one before
+    for (int32_t input : {0, 1, 2, 3, 4, -1}) {
+        SCOPED_TRACE(input);
+        OpenWith(3, 2, input);
+        const int before = fake::readings;
+        const uint32_t t1 = uint32_t(fake::usec / 1000 - 99000);
+        EXPECT_EQ(TimestampNow() - 15u, t1 + 7u);
+        EXPECT_EQ(fake::readings - before, 2);
+        p.Close_Plugin();
+    }
+}
+
+TEST_F(HostTest, ClockThroughTheLibrary) {
+    fake::At(100, 250000);
+    EXPECT_EQ(p.GetTickCount(), 1250u);
+    fake::At(102, 999999);
+    EXPECT_EQ(p.GetTickCount(), 3999u);
+    EXPECT_EQ(p.GetTickCount(), 3999u);
+    ASSERT_EQ(p.Open_Plugin(), 0);
+    p.Close_Plugin();  // the base survives closing
+    fake::At(103);
+    EXPECT_EQ(p.GetTickCount(), 4000u);
+    fake::At(98, 250000);  // set back before the base
+    EXPECT_EQ(p.GetTickCount(), 4294966546u);
+}
+
+TEST_F(HostTest, ReloadingStartsCounterAndClockAfresh) {
+    fake::At(100);
+    OpenWith(1, 1, 0);
+    EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
+    EXPECT_EQ(ReadHex(1, 1), "ff028b\n");
+    p.Close_Plugin();
+    ASSERT_TRUE(p.Unload(TCAP_PLUGIN_PATH));
+    ASSERT_TRUE(p.Load(TCAP_PLUGIN_PATH)) << p.error;
+    fake::At(5000, 123000);
+    EXPECT_EQ(p.GetTickCount(), 1123u);
+    OpenWith(1, 1, 0);
+    EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
+}
+
+TEST_F(HostTest, RealClockStartsNearOneSecond) {
+    fake::on = false;
+    const uint32_t first = p.GetTickCount();
+    EXPECT_GE(first, 1000u);
+    EXPECT_LE(first, 1999u);
+    EXPECT_GE(p.GetTickCount(), first);
+}
+
+}  // namespace
