@@ -13,14 +13,14 @@ setup:
 
 build: $(addprefix build-,$(PRESETS))
 
-build-%: setup
+$(addprefix build-,$(PRESETS)): build-%: setup
 	@[ -f build/$*/build.ninja ] || cmake --preset $* >/dev/null
 	@cmake --build --preset $* | grep -v '^\[' || true
 	@test -f build/$*/plugin/libtcap.so
 
 test: $(addprefix test-,$(PRESETS))
 
-test-%: build-%
+$(addprefix test-,$(PRESETS)): test-%: build-%
 	@ctest --preset $*
 
 demo: build
