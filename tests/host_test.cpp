@@ -41,7 +41,6 @@ extern "C" uint32_t GetTickCount(void) { return 0xDEADBEEFu; }
 
 namespace {
 
-constexpr uint32_t kUntouched = 0xA5A5A5A5u;  // a frame of marker bytes reads as this
 
 VideoPacket PacketFor(uint8_t* data) {
     VideoPacket k;
