@@ -2,7 +2,7 @@
 # architectures; `make demo` shows what the plug-in produces.
 PRESETS  := i386 x86_64
 PACKAGES := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
-            libbenchmark-dev libstb-dev ffmpeg
+            libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy
 
 .PHONY: all setup build test demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 

@@ -5,6 +5,7 @@
 // resolves here. It also exports a decoy GetTickCount: the library must keep
 // calling its own.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/time.h>
 #include <time.h>
 
@@ -401,6 +402,29 @@ TEST_F(HostTest, ReloadingStartsCounterAndClockAfresh) {
     EXPECT_EQ(p.GetTickCount(), 1123u);
     OpenWith(1, 1, 0);
     EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
+}
+
+TEST_F(HostTest, ThousandsOfOpenCloseCyclesStayFreshAndLeakNothing) {
+    fake::At(100);
+    ASSERT_EQ(p.GetTickCount(), 1000u);
+    constexpr int kCycles = 3000;
+    size_t inUse = 0;
+    for (int i = 0; i < kCycles; ++i) {
+        ASSERT_EQ(p.Open_Plugin(), 0);
+        const VideoFormatInfo* info = p.Get_Video_Format();
+        ASSERT_EQ(info->nWidth, 0) << "cycle " << i;  // a fresh manager every time
+        ASSERT_EQ(info->nHeight, 0);
+        const VideoFormatInfo f = {2, 16, 4, 24};
+        ASSERT_EQ(p.Set_Video_Format(&f), 1);
+        ASSERT_EQ(p.Open_Source(nullptr, i % 5), 0);
+        fake::At(100 + i);
+        ASSERT_EQ(TimestampNow(), 1000u * unsigned(i + 1) + 15u);  // the clock base survives, no offset
+        p.Close_Plugin();
+        if (i == 0) inUse = mallinfo2().uordblks;
+    }
+    EXPECT_EQ(mallinfo2().uordblks, inUse);  // nothing piles up from one cycle to the next
+    OpenWith(1, 1, 0);
+    EXPECT_EQ(ReadHex(1, 1), "ff91aa\n");  // the counter went on through every cycle: d = 3001
 }
 
 TEST_F(HostTest, RealClockStartsNearOneSecond) {
