@@ -1,10 +1,13 @@
 # Thin wrapper over the CMake presets. `make test` builds and tests both
-# architectures; `make demo` shows what the plug-in produces.
-PRESETS  := i386 x86_64
-PACKAGES := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
-            libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy
+# architectures and the sanitizer build; `make demo` shows what the plug-in
+# produces; `make fuzz` searches for faults for FUZZ_SECONDS.
+PRESETS      := i386 x86_64
+TEST_PRESETS := $(PRESETS) x86_64-asan
+PACKAGES     := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
+                libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy
+FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build test demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test demo fuzz clean $(addprefix build-,$(TEST_PRESETS)) $(addprefix test-,$(TEST_PRESETS))
 
 all: build
 
@@ -13,18 +16,23 @@ setup:
 
 build: $(addprefix build-,$(PRESETS))
 
-$(addprefix build-,$(PRESETS)): build-%: setup
+$(addprefix build-,$(TEST_PRESETS)): build-%: setup
 	@[ -f build/$*/build.ninja ] || cmake --preset $* >/dev/null
 	@cmake --build --preset $* | grep -v '^\[' || true
 	@test -f build/$*/plugin/libtcap.so
 
-test: $(addprefix test-,$(PRESETS))
+test: $(addprefix test-,$(TEST_PRESETS))
 
-$(addprefix test-,$(PRESETS)): test-%: build-%
+$(addprefix test-,$(TEST_PRESETS)): test-%: build-%
 	@ctest --preset $*
 
 demo: build
 	@tools/demo.sh
+
+fuzz: build-x86_64-asan
+	@mkdir -p build/x86_64-asan/fuzz-work/corpus build/x86_64-asan/fuzz-work/artifacts
+	build/x86_64-asan/fuzz/fuzz_plugin -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	  -artifact_prefix=build/x86_64-asan/fuzz-work/artifacts/ build/x86_64-asan/fuzz-work/corpus fuzz/corpus
 
 clean:
 	rm -rf build demo

@@ -228,7 +228,9 @@ int32_t Read_Packet(VideoPacket* pPacket) {
     const int32_t t1 = static_cast<int32_t>(GetTickCount());
 
     // Set_Video_Format admits only sizes whose byte count fits in 31 bits.
-    const int32_t nBytes = pMgr->nHeight * 3 * pMgr->nWidth;
+    // The product is formed wide: a 0 x 2^31-1 frame is 0 bytes, but its
+    // height times 3 alone would overflow.
+    const int32_t nBytes = static_cast<int32_t>(tcap::FrameBytes(pMgr->nWidth, pMgr->nHeight));
     if (pMgr->nInput == 0) {
         tcap::PaintPlasma(pPacket->pData, pMgr->nWidth, pMgr->nHeight, d, t1);
     } else if (pMgr->nInput < kNumInputs) {

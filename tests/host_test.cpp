@@ -225,7 +225,7 @@ TEST_F(HostTest, RefusedSizesKeepThePreviousSize) {
 
 TEST_F(HostTest, ZeroSizesPaintNothing) {
     for (int32_t input : {0, 1}) {
-        for (auto size : {std::pair<int32_t, int32_t>{0, 0}, {0, 9}, {9, 0}}) {
+        for (auto size : {std::pair<int32_t, int32_t>{0, 0}, {0, 9}, {9, 0}, {0, INT32_MAX}, {INT32_MAX, 0}}) {
             SCOPED_TRACE(testing::Message() << "input " << input << " " << size.first << "x" << size.second);
             OpenWith(size.first, size.second, input);
             GuardedFrame f(0);
