@@ -1,6 +1,9 @@
 # Thin wrapper over the CMake presets. `make test` builds and tests both
 # architectures; `make demo` shows what the plug-in produces.
 PRESETS  := i386 x86_64
+# A failed build must fail the make run, through the filter below.
+SHELL    := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 PACKAGES := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
             libbenchmark-dev libstb-dev ffmpeg
 
@@ -13,14 +16,14 @@ setup:
 
 build: $(addprefix build-,$(PRESETS))
 
-build-%: setup
+$(addprefix build-,$(PRESETS)): build-%: setup
 	@[ -f build/$*/build.ninja ] || cmake --preset $* >/dev/null
-	@cmake --build --preset $* | grep -v '^\[' || true
+	@cmake --build --preset $* | sed '/^\[/d'
 	@test -f build/$*/plugin/libtcap.so
 
 test: $(addprefix test-,$(PRESETS))
 
-test-%: build-%
+$(addprefix test-,$(PRESETS)): test-%: build-%
 	@ctest --preset $*
 
 demo: build
