@@ -348,6 +348,9 @@ int RunCapture(const CaptureOptions& options) {
         }
         progress.Update(i + 1, options.nFrames, Now(CLOCK_MONOTONIC) - start);
     }
+    // A paced capture lasts its frames' periods, the last one included, as a
+    // device's would; the achieved rate then reads as the rate asked for.
+    if (options.fps > 0) SleepUntil(start + options.nFrames / options.fps);
     if (!outputs.Close(&error) || !session.End(&error)) {
         Error(error);
         return kExitFailure;
