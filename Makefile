@@ -6,6 +6,9 @@ TEST_PRESETS := $(PRESETS) x86_64-asan
 PACKAGES     := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
                 libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy
 FUZZ_SECONDS ?= 60
+# A failed build must fail the make run, through the filter below.
+SHELL        := /bin/bash
+.SHELLFLAGS  := -o pipefail -c
 
 .PHONY: all setup build test demo fuzz clean $(addprefix build-,$(TEST_PRESETS)) $(addprefix test-,$(TEST_PRESETS))
 
@@ -18,7 +21,7 @@ build: $(addprefix build-,$(PRESETS))
 
 $(addprefix build-,$(TEST_PRESETS)): build-%: setup
 	@[ -f build/$*/build.ninja ] || cmake --preset $* >/dev/null
-	@cmake --build --preset $* | grep -v '^\[' || true
+	@cmake --build --preset $* | sed '/^\[/d'
 	@test -f build/$*/plugin/libtcap.so
 
 test: $(addprefix test-,$(TEST_PRESETS))

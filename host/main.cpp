@@ -1,0 +1,84 @@
+// tcap-host: loads a tcap plug-in the way a host application does and turns
+// its frames into PNG files, a raw stream for ffmpeg or GStreamer, and a list
+// of timestamps and digests.
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "options.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tcap-host info PLUGIN\n"
+    "       tcap-host capture PLUGIN [options]\n"
+    "       tcap-host --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "info     prints the plug-in's vendor, description, media type and source,\n"
+    "         version and inputs.\n"
+    "capture  opens the plug-in, sets the size, opens the input, starts it, reads\n"
+    "         frames, stops and closes it. Options:\n"
+    "  --input N|NAME      input by index or name, any case (default 0)\n"
+    "  --size WxH          frame size in pixels (default 640x480)\n"
+    "  --frames N          frames to read (default 10)\n"
+    "  --fps R             read R frames per second in real time (default: as fast\n"
+    "                      as the plug-in paints them; the plug-in paces nothing)\n"
+    "  --start-time MS     set the plug-in's clock to MS after starting it\n"
+    "                      (Set_Current_Time); timestamps then count from there\n"
+    "  --png DIR           one PNG per frame: DIR/frame-0000.png, ... (DIR is created)\n"
+    "  --png-every K       a PNG of every K-th frame only (default 1)\n"
+    "  --raw FILE|-        packed bgr24 frames, back to back, for example into\n"
+    "                      ffmpeg -f rawvideo -pixel_format bgr24 -video_size WxH\n"
+    "                      -framerate R -i - out.mp4\n"
+    "  --timestamps FILE|- one line per frame: index, timestamp (ms), data size,\n"
+    "                      MD5 of the frame's bytes (as md5sum and ffmpeg's\n"
+    "                      framemd5 print it)\n"
+    "A progress line shows on a terminal during long runs; a summary line ends\n"
+    "every capture. Messages go to standard error.\n"
+    "\n"
+    "exit status: 0 done; 1 the plug-in, a file or a frame went wrong;\n"
+    "2 the command line is not understood.\n";
+
+int Usage(const std::string& message) {
+    fprintf(stderr, "tcap-host: %s\n%s(tcap-host --help tells more)\n", message.c_str(), kUsage);
+    return tcap_host::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A reader that goes away (ffmpeg quitting early) shows up as a write
+    // error with a message, not as a silent death by signal.
+    signal(SIGPIPE, SIG_IGN);
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage("which command?");
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        printf("%s%s", kUsage, kHelp);
+        return tcap_host::kExitOk;
+    }
+    if (command == "--version") {
+        printf("tcap-host %s\n", TCAP_HOST_VERSION);
+        return tcap_host::kExitOk;
+    }
+    if (command == "info") {
+        if (args.size() != 2) return Usage("info takes the plug-in's file name and nothing else");
+        return tcap_host::RunInfo(args[1]);
+    }
+    if (command == "capture") {
+        tcap_host::CaptureOptions options;
+        std::string error;
+        if (!tcap_host::ParseCaptureArguments(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
+            return Usage(error);
+        }
+        return tcap_host::RunCapture(options);
+    }
+    return Usage("unknown command '" + command + "'");
+}
