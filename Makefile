@@ -21,7 +21,7 @@ build: $(addprefix build-,$(PRESETS))
 
 $(addprefix build-,$(TEST_PRESETS)): build-%: setup
 	@[ -f build/$*/build.ninja ] || cmake --preset $* >/dev/null
-	@cmake --build --preset $* | sed '/^\[/d'
+	@cmake --build --preset $* | sed '/^\[/d; /^ninja: no work to do/d'
 	@test -f build/$*/plugin/libtcap.so
 
 test: $(addprefix test-,$(TEST_PRESETS))
