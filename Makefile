@@ -4,7 +4,7 @@ PRESETS  := i386 x86_64
 PACKAGES := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
             libbenchmark-dev libstb-dev ffmpeg
 
-.PHONY: all setup build test demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test bench demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -13,15 +13,19 @@ setup:
 
 build: $(addprefix build-,$(PRESETS))
 
-build-%: setup
+$(addprefix build-,$(PRESETS)): build-%: setup
 	@[ -f build/$*/build.ninja ] || cmake --preset $* >/dev/null
 	@cmake --build --preset $* | grep -v '^\[' || true
 	@test -f build/$*/plugin/libtcap.so
 
 test: $(addprefix test-,$(PRESETS))
 
-test-%: build-%
+$(addprefix test-,$(PRESETS)): test-%: build-%
 	@ctest --preset $*
+
+# Frame production timings (x86-64 only: Google Benchmark is installed for it).
+bench: build-x86_64
+	@build/x86_64/bench/tcap_bench
 
 demo: build
 	@tools/demo.sh
