@@ -23,7 +23,7 @@ namespace {
 constexpr int32_t kStrongD = 19148;
 constexpr int32_t kStrongT1 = 100000;
 
-enum class Picture { kMemset, kSolid, kReference, kFast, kScalar };
+enum class Picture { kMemset, kSolid, kReference, kFast, kSse2, kScalar };
 
 struct Case {
     std::string name;
@@ -55,6 +55,9 @@ void Run(benchmark::State& state, const Case& c) {
             case Picture::kFast:
                 tcap::PaintPlasma(frame.data(), c.width, c.height, d, c.t1);
                 break;
+            case Picture::kSse2:
+                tcap::PaintPlasmaOn(tcap::PlasmaPath::kSse2, frame.data(), c.width, c.height, d, c.t1);
+                break;
             case Picture::kScalar:
                 tcap::PaintPlasmaOn(tcap::PlasmaPath::kScalar, frame.data(), c.width, c.height, d, c.t1);
                 break;
@@ -79,8 +82,10 @@ void AddCases(int32_t width, int32_t height) {
         {Picture::kSolid, 0, "solid", "solid fill (FillSolid)"},
         {Picture::kReference, kStrongT1, "reference/T1=100000", "reference plasma, strong waves"},
         {Picture::kReference, 0, "reference/T1=0", "reference plasma, no waves"},
-        {Picture::kFast, kStrongT1, "plasma/T1=100000", "plasma, strong waves"},
-        {Picture::kFast, 0, "plasma/T1=0", "plasma, no waves"},
+        {Picture::kFast, kStrongT1, "plasma/T1=100000", "plasma (PaintPlasma), strong waves"},
+        {Picture::kFast, 0, "plasma/T1=0", "plasma (PaintPlasma), no waves"},
+        {Picture::kSse2, kStrongT1, "plasma-sse2/T1=100000", "plasma on the SSE2 path, strong waves"},
+        {Picture::kSse2, 0, "plasma-sse2/T1=0", "plasma on the SSE2 path, no waves"},
         {Picture::kScalar, kStrongT1, "plasma-scalar/T1=100000", "plasma on the path without SSE2, strong waves"},
         {Picture::kScalar, 0, "plasma-scalar/T1=0", "plasma on the path without SSE2, no waves"},
     };
@@ -116,14 +121,17 @@ public:
             const auto base = g_nsPerPixel.find(size + "/memset");
             std::printf("%-10s %-48s %9.3f", size.c_str(), c.label.c_str(), it->second);
             if (base != g_nsPerPixel.end()) std::printf(" %10.2f", it->second / base->second);
-            if (c.picture == Picture::kFast || c.picture == Picture::kScalar) {
+            if (c.picture == Picture::kFast || c.picture == Picture::kSse2 || c.picture == Picture::kScalar) {
                 const auto ref = g_nsPerPixel.find(size + "/reference/T1=" + std::to_string(c.t1));
                 if (ref != g_nsPerPixel.end()) std::printf(" %13.1f", ref->second / it->second);
             }
             std::printf("\n");
         }
+        const tcap::PlasmaPath path = tcap::ChosenPlasmaPath();
         std::printf("plasma path taken by PaintPlasma here: %s\n",
-                    tcap::ChosenPlasmaPath() == tcap::PlasmaPath::kSse2 ? "SSE2" : "scalar");
+                    path == tcap::PlasmaPath::kAvx512 ? "AVX-512"
+                    : path == tcap::PlasmaPath::kSse2 ? "SSE2"
+                                                      : "scalar");
     }
 };
 

@@ -15,6 +15,12 @@
 #else
 #define TCAP_SSE2_PATH 0
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define TCAP_AVX512_PATH 1
+#else
+#define TCAP_AVX512_PATH 0
+#endif
 
 #include "gettickcount.h"
 
@@ -109,8 +115,10 @@ constexpr int32_t kColumnStrip = 1024;
 
 // The straightforward painter: every sum in extended precision, each column
 // wave rounded to a double when stored. It defines the frames; the fast
-// painter below matches it byte for byte and is tested against it.
-void PaintPlasmaReference(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
+// painter below matches it byte for byte and is tested against it. Aligned
+// to a cache line so that its timing does not hang on where the linker puts
+// it: at some placements its truncation loop ran 30 times slower here.
+__attribute__((aligned(64))) void PaintPlasmaReference(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
     if (nWidth <= 0 || nHeight <= 0) return;
     uint8_t blue[256], green[256], red[256];
     BuildPalettes(blue, green, red);
@@ -184,7 +192,9 @@ void PaintPlasmaReference(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32
 //    whole, so there folding is used only while every sum is non-negative, or
 //    every sum is whole). The low 32 bits of S hold n mod 256 in their top
 //    byte and f below it, so the run needs 32-bit additions only, four to a
-//    vector with SSE2.
+//    vector with SSE2; with AVX-512 the table lookups themselves are byte
+//    permutes over three 256-byte planes, 64 pixels at a time. Every path
+//    computes the same indices and flags the same pixels.
 // 5. Signs. s >= 0 is needed for T(s) = n and is proven per row: the first
 //    columns keep suffix minima of u, and past kLowColumns columns
 //    u >= x - 150 > 150 >= -R. Bounds of s over the run decide the signs of
@@ -250,6 +260,7 @@ struct ColumnStrip {
     double uMax;
     double waveScale;  // about columnWave[x] / sine[x]
     double lowSuffixMin[kLowColumns];  // min of u over [i, nLow), widened
+    int64_t lowFixed[kLowColumns];     // U of the leading columns, where sums may be negative
     long double sine[kFastStrip];      // sinl(x / 20)
     uint32_t low[kFastStrip + kGroup]; // U mod 2^32
 };
@@ -269,6 +280,7 @@ struct FoldedPalette {
     uint32_t gOff;
     uint32_t rOff;
     uint32_t pixel[256];
+    alignas(64) uint8_t planes[3][256];  // the same as three byte tables: blue, green, red
 };
 
 inline uint8_t Low8(int64_t v) { return static_cast<uint8_t>(static_cast<uint64_t>(v)); }
@@ -355,7 +367,10 @@ void SetUpStrip(const PlasmaFrame& f, int32_t x0, int32_t n, ColumnStrip* c) {
         const double ud = static_cast<double>(u);
         lo = ud < lo ? ud : lo;
         hi = ud > hi ? ud : hi;
-        if (i < c->nLow) c->lowSuffixMin[i] = ud;
+        if (i < c->nLow) {
+            c->lowSuffixMin[i] = ud;
+            c->lowFixed[i] = fixed;
+        }
     }
     for (int32_t i = n; i < n + kGroup; ++i) c->low[i] = 0;
     c->exact = exact;
@@ -404,7 +419,7 @@ void PaintSignedRun(const PlasmaFrame& f, const ColumnStrip& c, const RowSum& r,
     const bool exact = c.exact && r.exact;
     for (int32_t i = i0; i < i1; ++i) {
         uint8_t* p = pRow + 3 * static_cast<size_t>(i);
-        const int64_t sum = WholeFixed(c, i) + r.fixed;
+        const int64_t sum = (i < c.nLow ? c.lowFixed[i] : WholeFixed(c, i)) + r.fixed;
         const uint32_t frac = static_cast<uint32_t>(static_cast<uint64_t>(sum)) & kFracMask;
         if (!exact && (frac < kGuard || frac > kFracOne - kGuard)) {
             PaintExactPixel(f, c, i, r.base, p);
@@ -423,8 +438,10 @@ void PaintSignedRun(const PlasmaFrame& f, const ColumnStrip& c, const RowSum& r,
 // Palette indices of a run: idx[i] = top byte of low[i] + bias, and bit
 // i % 16 of masks[i / 16] set where the 24 bits below it are under `window`.
 // Whole groups of 16: reads up to 15 values past n.
-void FoldIndicesScalar(const uint32_t* low, int32_t n, uint32_t bias, uint32_t window, uint8_t* idx,
+// Returns whether any bit is set.
+bool FoldIndicesScalar(const uint32_t* low, int32_t n, uint32_t bias, uint32_t window, uint8_t* idx,
                        uint16_t* masks) {
+    uint32_t any = 0;
     for (int32_t g = 0; g * kGroup < n; ++g) {
         uint32_t m = 0;
         for (int32_t j = 0; j < kGroup; ++j) {
@@ -433,12 +450,15 @@ void FoldIndicesScalar(const uint32_t* low, int32_t n, uint32_t bias, uint32_t w
             m |= static_cast<uint32_t>((v & kFracMask) < window) << j;
         }
         masks[g] = static_cast<uint16_t>(m);
+        any |= m;
     }
+    return any != 0;
 }
 
 #if TCAP_SSE2_PATH
-__attribute__((target("sse2"))) void FoldIndicesSse2(const uint32_t* low, int32_t n, uint32_t bias,
+__attribute__((target("sse2"))) bool FoldIndicesSse2(const uint32_t* low, int32_t n, uint32_t bias,
                                                      uint32_t window, uint8_t* idx, uint16_t* masks) {
+    int any = 0;
     const __m128i vBias = _mm_set1_epi32(static_cast<int32_t>(bias));
     // Unsigned f << 8 < window << 8, as a signed comparison after flipping the sign bits.
     const __m128i vFlip = _mm_set1_epi32(INT32_MIN);
@@ -458,7 +478,97 @@ __attribute__((target("sse2"))) void FoldIndicesSse2(const uint32_t* low, int32_
         const __m128i flags =
             _mm_packs_epi16(_mm_packs_epi32(near[0], near[1]), _mm_packs_epi32(near[2], near[3]));
         masks[g] = static_cast<uint16_t>(_mm_movemask_epi8(flags));
+        any |= masks[g];
     }
+    return any != 0;
+}
+#endif
+
+#if TCAP_AVX512_PATH
+// Where each byte of three 64-byte output vectors comes from: pixel m of the
+// group, channel ch. byteOf[j][q] indexes blue (m) or green (64 + m) for a
+// two-table permute; red bytes are merged in with a mask.
+struct Interleave {
+    alignas(64) uint8_t fromBlueGreen[3][64];
+    alignas(64) uint8_t fromRed[3][64];
+    uint64_t redMask[3];
+    constexpr Interleave() : fromBlueGreen(), fromRed(), redMask() {
+        for (int j = 0; j < 3; ++j) {
+            for (int q = 0; q < 64; ++q) {
+                const int t = 64 * j + q;
+                const int m = t / 3;
+                const int ch = t % 3;
+                fromBlueGreen[j][q] = static_cast<uint8_t>(ch == 1 ? 64 + m : m);
+                fromRed[j][q] = static_cast<uint8_t>(m);
+                if (ch == 2) redMask[j] |= uint64_t{1} << q;
+            }
+        }
+    }
+};
+constexpr Interleave kInterleave;
+
+// What FoldIndices and WritePixels do together, 64 pixels at a time: the
+// palette bytes come from byte permutes over the three 256-byte planes, so
+// no index leaves the vector registers. Partial groups use masked loads and
+// stores, so nothing past the run is read from low[] beyond its padding or
+// written at all.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
+    const uint32_t* low, int32_t n, uint32_t bias, uint32_t window, const uint8_t (*planes)[256], uint8_t* p,
+    uint16_t* masks) {
+    const __m512i vBias = _mm512_set1_epi32(static_cast<int32_t>(bias));
+    const __m512i vWindow = _mm512_set1_epi32(static_cast<int32_t>(window << 8));
+    __m512i table[3][4];
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int k = 0; k < 4; ++k) table[ch][k] = _mm512_load_si512(planes[ch] + 64 * k);
+    }
+    __m512i fromBlueGreen[3];
+    __m512i fromRed[3];
+    for (int j = 0; j < 3; ++j) {
+        fromBlueGreen[j] = _mm512_load_si512(kInterleave.fromBlueGreen[j]);
+        fromRed[j] = _mm512_load_si512(kInterleave.fromRed[j]);
+    }
+    uint64_t any = 0;
+    for (int32_t i = 0; i < n; i += 64) {
+        const int32_t left = n - i;  // pixels of this group: min(left, 64)
+        __m128i quarter[4];
+        uint64_t near = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int32_t count = left - 16 * k;
+            const __mmask16 lanes =
+                count >= 16 ? static_cast<__mmask16>(0xffff)
+                            : static_cast<__mmask16>(count > 0 ? (1u << count) - 1 : 0);
+            const __m512i v = _mm512_add_epi32(_mm512_maskz_loadu_epi32(lanes, low + i + 16 * k), vBias);
+            // (The zero-masking forms avoid the undefined vectors GCC 12 warns about.)
+            quarter[k] = _mm512_maskz_cvtepi32_epi8(lanes, _mm512_maskz_srli_epi32(lanes, v, kFracBits));
+            const __mmask16 close =
+                _mm512_mask_cmplt_epu32_mask(lanes, _mm512_maskz_slli_epi32(lanes, v, 32 - kFracBits), vWindow);
+            near |= static_cast<uint64_t>(close) << (16 * k);
+        }
+        __m512i idx = _mm512_castsi128_si512(quarter[0]);
+        idx = _mm512_inserti32x4(idx, quarter[1], 1);
+        idx = _mm512_inserti32x4(idx, quarter[2], 2);
+        idx = _mm512_inserti32x4(idx, quarter[3], 3);
+        const __mmask64 upper = _mm512_movepi8_mask(idx);  // index bit 7: entries 128..255
+        __m512i plane[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            plane[ch] = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(table[ch][0], idx, table[ch][1]),
+                                               _mm512_permutex2var_epi8(table[ch][2], idx, table[ch][3]));
+        }
+        const int32_t bytes = 3 * (left < 64 ? left : 64);
+        for (int j = 0; j < 3; ++j) {
+            __m512i out = _mm512_permutex2var_epi8(plane[0], fromBlueGreen[j], plane[1]);
+            out = _mm512_mask_permutexvar_epi8(out, kInterleave.redMask[j], fromRed[j], plane[2]);
+            const int32_t inChunk = bytes - 64 * j;
+            if (inChunk >= 64) {
+                _mm512_storeu_si512(p + 3 * static_cast<size_t>(i) + 64 * j, out);
+            } else if (inChunk > 0) {
+                _mm512_mask_storeu_epi8(p + 3 * static_cast<size_t>(i) + 64 * j, (uint64_t{1} << inChunk) - 1, out);
+            }
+        }
+        for (int k = 0; k < 4; ++k) masks[i / kGroup + k] = static_cast<uint16_t>(near >> (16 * k));
+        any |= near;
+    }
+    return any != 0;
 }
 #endif
 
@@ -500,26 +610,31 @@ struct RunScratch {
 
 // Columns [i0, i1) of one row from one folded table; with `checked`, pixels
 // near a whole number are repainted with the reference's arithmetic.
-void PaintFoldedRun(bool sse2, const PlasmaFrame& f, const ColumnStrip& c, const RowSum& r, int32_t i0,
-                    int32_t i1, bool checked, const uint32_t* pixel, RunScratch* w, uint8_t* pRow) {
+void PaintFoldedRun(PlasmaPath path, const PlasmaFrame& f, const ColumnStrip& c, const RowSum& r, int32_t i0,
+                    int32_t i1, bool checked, const FoldedPalette& t, RunScratch* w, uint8_t* pRow) {
     uint8_t* idx = w->idx;
     uint16_t* masks = w->masks;
     const int32_t n = i1 - i0;
     const uint32_t bias = static_cast<uint32_t>(static_cast<uint64_t>(r.fixed)) + (checked ? kGuard : 0);
     const uint32_t window = checked ? 2 * kGuard : 0;
+    uint8_t* p = pRow + 3 * static_cast<size_t>(i0);
+    bool near = false;  // whether any pixel needs the exact arithmetic
+#if TCAP_AVX512_PATH
+    if (path == PlasmaPath::kAvx512) {
+        near = PaintRunAvx512(c.low + i0, n, bias, window, t.planes, p, masks);
+    } else
+#endif
 #if TCAP_SSE2_PATH
-    if (sse2) {
-        FoldIndicesSse2(c.low + i0, n, bias, window, idx, masks);
+    if (path == PlasmaPath::kSse2) {
+        near = FoldIndicesSse2(c.low + i0, n, bias, window, idx, masks);
     } else {
-        FoldIndicesScalar(c.low + i0, n, bias, window, idx, masks);
+        near = FoldIndicesScalar(c.low + i0, n, bias, window, idx, masks);
     }
 #else
-    (void)sse2;
-    FoldIndicesScalar(c.low + i0, n, bias, window, idx, masks);
+    near = FoldIndicesScalar(c.low + i0, n, bias, window, idx, masks);
 #endif
-    uint8_t* p = pRow + 3 * static_cast<size_t>(i0);
-    WritePixels(pixel, idx, n, p);
-    if (!checked) return;
+    if (path != PlasmaPath::kAvx512) WritePixels(t.pixel, idx, n, p);
+    if (!near) return;
     for (int32_t g = 0; g * kGroup < n; ++g) {
         for (uint32_t m = masks[g]; m != 0; m &= m - 1) {
             const int32_t i = g * kGroup + __builtin_ctz(m);
@@ -539,6 +654,9 @@ inline int SignOver(int64_t lo, int64_t hi, int32_t d) {
 void UseFolded(const PlasmaFrame& f, uint32_t gOff, uint32_t rOff, FoldedPalette* t) {
     if (t->valid && t->gOff == gOff && t->rOff == rOff) return;
     for (uint32_t k = 0; k < 256; ++k) {
+        t->planes[0][k] = f.blue[k];
+        t->planes[1][k] = f.green[(k + gOff) & 255u];
+        t->planes[2][k] = f.red[(k + rOff) & 255u];
         t->pixel[k] = uint32_t{f.blue[k]} | uint32_t{f.green[(k + gOff) & 255u]} << 8 |
                       uint32_t{f.red[(k + rOff) & 255u]} << 16;
     }
@@ -548,14 +666,14 @@ void UseFolded(const PlasmaFrame& f, uint32_t gOff, uint32_t rOff, FoldedPalette
 }
 
 // One row of one strip.
-void PaintStripRow(bool sse2, const PlasmaFrame& f, const ColumnStrip& c, const RowSum& r, FoldedPalette* t,
+void PaintStripRow(PlasmaPath path, const PlasmaFrame& f, const ColumnStrip& c, const RowSum& r, FoldedPalette* t,
                    RunScratch* w, uint8_t* pRow) {
     const uint32_t ud = static_cast<uint32_t>(f.d);
     const uint32_t ud2 = static_cast<uint32_t>(f.d2);
     if (c.exact && c.integral && r.exact && r.integral) {
         // Whole-number sums truncate to themselves whatever their sign.
         UseFolded(f, ud, ud2, t);
-        PaintFoldedRun(sse2, f, c, r, 0, c.n, false, t->pixel, w, pRow);
+        PaintFoldedRun(path, f, c, r, 0, c.n, false, *t, w, pRow);
         return;
     }
     // From column p on every sum is positive.
@@ -585,14 +703,14 @@ void PaintStripRow(bool sse2, const PlasmaFrame& f, const ColumnStrip& c, const 
     }
     if (c.exact && r.exact && gSign > 0 && rSign > 0) {
         UseFolded(f, ud, ud2, t);
-        PaintFoldedRun(sse2, f, c, r, p, c.n, false, t->pixel, w, pRow);
+        PaintFoldedRun(path, f, c, r, p, c.n, false, *t, w, pRow);
         return;
     }
     UseFolded(f, ud + (gSign < 0), ud2 + (rSign < 0), t);
-    PaintFoldedRun(sse2, f, c, r, p, c.n, true, t->pixel, w, pRow);
+    PaintFoldedRun(path, f, c, r, p, c.n, true, *t, w, pRow);
 }
 
-void PaintPlasmaFast(bool sse2, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
+void PaintPlasmaFast(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
     if (nWidth <= 0 || nHeight <= 0) return;
     PlasmaFrame f;
     SetUpFrame(d, t1, &f);
@@ -607,7 +725,7 @@ void PaintPlasmaFast(bool sse2, uint8_t* pData, int32_t nWidth, int32_t nHeight,
             RowSum r;
             SetUpRow(f, c, y, &r);
             uint8_t* pRow = pData + (static_cast<size_t>(y) * static_cast<size_t>(nWidth) + static_cast<size_t>(x0)) * 3;
-            PaintStripRow(sse2, f, c, r, &t, &w, pRow);
+            PaintStripRow(path, f, c, r, &t, &w, pRow);
         }
     }
 }
@@ -615,6 +733,21 @@ void PaintPlasmaFast(bool sse2, uint8_t* pData, int32_t nWidth, int32_t nHeight,
 // 0 until the first plasma frame asks; then the PlasmaPath this CPU takes.
 // Decided on first use: loading the library runs none of its code.
 int32_t g_nPlasmaPath = 0;
+
+// AVX-512 F, BW and VBMI, with the vector state enabled by the kernel.
+bool CpuHasAvx512Vbmi() {
+#if TCAP_AVX512_PATH
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0) return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    if ((ebx & bit_AVX512F) == 0 || (ebx & bit_AVX512BW) == 0 || (ecx & bit_AVX512VBMI) == 0) return false;
+    unsigned int xcr0Low = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    return (xcr0Low & 0xe6u) == 0xe6u;  // SSE, AVX, opmask and both halves of the upper registers
+#else
+    return false;
+#endif
+}
 
 bool CpuHasSse2() {
 #if defined(__SSE2__)
@@ -632,22 +765,26 @@ bool CpuHasSse2() {
 
 PlasmaPath ChosenPlasmaPath() {
     if (g_nPlasmaPath == 0) {
-        g_nPlasmaPath = static_cast<int32_t>(CpuHasSse2() ? PlasmaPath::kSse2 : PlasmaPath::kScalar);
+        const PlasmaPath path = CpuHasAvx512Vbmi() ? PlasmaPath::kAvx512
+                                : CpuHasSse2()     ? PlasmaPath::kSse2
+                                                   : PlasmaPath::kScalar;
+        g_nPlasmaPath = static_cast<int32_t>(path);
     }
     return static_cast<PlasmaPath>(g_nPlasmaPath);
 }
 
 bool PlasmaPathRuns(PlasmaPath path) {
-    return path == PlasmaPath::kScalar || (path == PlasmaPath::kSse2 && CpuHasSse2());
+    return path == PlasmaPath::kScalar || (path == PlasmaPath::kSse2 && CpuHasSse2()) ||
+           (path == PlasmaPath::kAvx512 && CpuHasAvx512Vbmi());
 }
 
 void PaintPlasmaOn(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
     if (!PlasmaPathRuns(path)) return;
-    PaintPlasmaFast(path == PlasmaPath::kSse2, pData, nWidth, nHeight, d, t1);
+    PaintPlasmaFast(path, pData, nWidth, nHeight, d, t1);
 }
 
 void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
-    PaintPlasmaFast(ChosenPlasmaPath() == PlasmaPath::kSse2, pData, nWidth, nHeight, d, t1);
+    PaintPlasmaFast(ChosenPlasmaPath(), pData, nWidth, nHeight, d, t1);
 }
 
 }  // namespace tcap

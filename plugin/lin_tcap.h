@@ -118,9 +118,10 @@ void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int
 // per pixel: the reference PaintPlasma is tested against.
 void PaintPlasmaReference(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1);
 
-// The fast painter's inner loops: portable integer code, or SSE2 (taken on
-// any CPU that has it; the i386 library also runs on CPUs without).
-enum class PlasmaPath : int32_t { kScalar = 1, kSse2 = 2 };
+// The fast painter's inner loops: portable integer code; SSE2, taken on any
+// CPU that has it (the i386 library also runs on CPUs without); and, in the
+// x86-64 library, AVX-512 with byte permutes (VBMI) where the CPU has them.
+enum class PlasmaPath : int32_t { kScalar = 1, kSse2 = 2, kAvx512 = 3 };
 
 // The path PaintPlasma takes on this CPU, decided on the first call.
 PlasmaPath ChosenPlasmaPath();
