@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 SHELL        := /bin/bash
 .SHELLFLAGS  := -o pipefail -c
 
-.PHONY: all setup build test demo fuzz clean $(addprefix build-,$(TEST_PRESETS)) $(addprefix test-,$(TEST_PRESETS))
+.PHONY: all setup build test bench demo fuzz clean $(addprefix build-,$(TEST_PRESETS)) $(addprefix test-,$(TEST_PRESETS))
 
 all: build
 
@@ -28,6 +28,10 @@ test: $(addprefix test-,$(TEST_PRESETS))
 
 $(addprefix test-,$(TEST_PRESETS)): test-%: build-%
 	@ctest --preset $*
+
+# Frame production timings (x86-64 only: Google Benchmark is installed for it).
+bench: build-x86_64
+	@build/x86_64/bench/tcap_bench
 
 demo: build
 	@tools/demo.sh

@@ -110,8 +110,27 @@ void FillSolid(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r);
 void BuildPalettes(uint8_t blue[256], uint8_t green[256], uint8_t red[256]);
 
 // Paints the plasma for frame counter d and tick count t1 into a
-// width x height frame. Non-positive sizes paint nothing.
+// width x height frame. Non-positive sizes paint nothing. This is the fast
+// painter Read_Packet uses, on the path ChosenPlasmaPath() names.
 void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1);
+
+// The same frames painted the straightforward way, in extended precision
+// per pixel: the reference PaintPlasma is tested against.
+void PaintPlasmaReference(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1);
+
+// The fast painter's inner loops: portable integer code; SSE2, taken on any
+// CPU that has it (the i386 library also runs on CPUs without); and, in the
+// x86-64 library, AVX-512 with byte permutes (VBMI) where the CPU has them.
+enum class PlasmaPath : int32_t { kScalar = 1, kSse2 = 2, kAvx512 = 3 };
+
+// The path PaintPlasma takes on this CPU, decided on the first call.
+PlasmaPath ChosenPlasmaPath();
+
+// Whether this CPU can run the path.
+bool PlasmaPathRuns(PlasmaPath path);
+
+// PaintPlasma on the given path; paints nothing if the CPU cannot run it.
+void PaintPlasmaOn(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1);
 
 }  // namespace tcap
 #endif
