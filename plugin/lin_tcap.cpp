@@ -464,17 +464,17 @@ __attribute__((target("sse2"))) bool FoldIndicesSse2(const uint32_t* low, int32_
     const __m128i vFlip = _mm_set1_epi32(INT32_MIN);
     const __m128i vWindow = _mm_set1_epi32(static_cast<int32_t>((window << 8) ^ 0x80000000u));
     for (int32_t g = 0; g * kGroup < n; ++g) {
-        const uint32_t* q = low + g * kGroup;
+        const uint32_t* q = low + static_cast<size_t>(g) * kGroup;
         __m128i top[4];
         __m128i near[4];
         for (int k = 0; k < 4; ++k) {
-            const __m128i v = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 4 * k)), vBias);
+            const __m128i v = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + static_cast<size_t>(4 * k))), vBias);
             top[k] = _mm_srli_epi32(v, kFracBits);
             near[k] = _mm_cmplt_epi32(_mm_xor_si128(_mm_slli_epi32(v, 32 - kFracBits), vFlip), vWindow);
         }
         const __m128i bytes =
             _mm_packus_epi16(_mm_packs_epi32(top[0], top[1]), _mm_packs_epi32(top[2], top[3]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(idx + g * kGroup), bytes);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(idx + static_cast<size_t>(g) * kGroup), bytes);
         const __m128i flags =
             _mm_packs_epi16(_mm_packs_epi32(near[0], near[1]), _mm_packs_epi32(near[2], near[3]));
         masks[g] = static_cast<uint16_t>(_mm_movemask_epi8(flags));
@@ -519,7 +519,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
     const __m512i vWindow = _mm512_set1_epi32(static_cast<int32_t>(window << 8));
     __m512i table[3][4];
     for (int ch = 0; ch < 3; ++ch) {
-        for (int k = 0; k < 4; ++k) table[ch][k] = _mm512_load_si512(planes[ch] + 64 * k);
+        for (int k = 0; k < 4; ++k) table[ch][k] = _mm512_load_si512(planes[ch] + static_cast<size_t>(64 * k));
     }
     __m512i fromBlueGreen[3];
     __m512i fromRed[3];
@@ -537,7 +537,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
             const __mmask16 lanes =
                 count >= 16 ? static_cast<__mmask16>(0xffff)
                             : static_cast<__mmask16>(count > 0 ? (1u << count) - 1 : 0);
-            const __m512i v = _mm512_add_epi32(_mm512_maskz_loadu_epi32(lanes, low + i + 16 * k), vBias);
+            const __m512i v = _mm512_add_epi32(_mm512_maskz_loadu_epi32(lanes, low + i + static_cast<size_t>(16 * k)), vBias);
             // (The zero-masking forms avoid the undefined vectors GCC 12 warns about.)
             quarter[k] = _mm512_maskz_cvtepi32_epi8(lanes, _mm512_maskz_srli_epi32(lanes, v, kFracBits));
             const __mmask16 close =
@@ -560,9 +560,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
             out = _mm512_mask_permutexvar_epi8(out, kInterleave.redMask[j], fromRed[j], plane[2]);
             const int32_t inChunk = bytes - 64 * j;
             if (inChunk >= 64) {
-                _mm512_storeu_si512(p + 3 * static_cast<size_t>(i) + 64 * j, out);
+                _mm512_storeu_si512(p + 3 * static_cast<size_t>(i) + static_cast<size_t>(64 * j), out);
             } else if (inChunk > 0) {
-                _mm512_mask_storeu_epi8(p + 3 * static_cast<size_t>(i) + 64 * j, (uint64_t{1} << inChunk) - 1, out);
+                _mm512_mask_storeu_epi8(p + 3 * static_cast<size_t>(i) + static_cast<size_t>(64 * j),
+                                        (uint64_t{1} << inChunk) - 1, out);
             }
         }
         for (int k = 0; k < 4; ++k) masks[i / kGroup + k] = static_cast<uint16_t>(near >> (16 * k));
@@ -619,21 +620,23 @@ void PaintFoldedRun(PlasmaPath path, const PlasmaFrame& f, const ColumnStrip& c,
     const uint32_t window = checked ? 2 * kGuard : 0;
     uint8_t* p = pRow + 3 * static_cast<size_t>(i0);
     bool near = false;  // whether any pixel needs the exact arithmetic
+    switch (path) {
 #if TCAP_AVX512_PATH
-    if (path == PlasmaPath::kAvx512) {
-        near = PaintRunAvx512(c.low + i0, n, bias, window, t.planes, p, masks);
-    } else
+        case PlasmaPath::kAvx512:
+            near = PaintRunAvx512(c.low + i0, n, bias, window, t.planes, p, masks);
+            break;
 #endif
 #if TCAP_SSE2_PATH
-    if (path == PlasmaPath::kSse2) {
-        near = FoldIndicesSse2(c.low + i0, n, bias, window, idx, masks);
-    } else {
-        near = FoldIndicesScalar(c.low + i0, n, bias, window, idx, masks);
-    }
-#else
-    near = FoldIndicesScalar(c.low + i0, n, bias, window, idx, masks);
+        case PlasmaPath::kSse2:
+            near = FoldIndicesSse2(c.low + i0, n, bias, window, idx, masks);
+            WritePixels(t.pixel, idx, n, p);
+            break;
 #endif
-    if (path != PlasmaPath::kAvx512) WritePixels(t.pixel, idx, n, p);
+        default:
+            near = FoldIndicesScalar(c.low + i0, n, bias, window, idx, masks);
+            WritePixels(t.pixel, idx, n, p);
+            break;
+    }
     if (!near) return;
     for (int32_t g = 0; g * kGroup < n; ++g) {
         for (uint32_t m = masks[g]; m != 0; m &= m - 1) {
@@ -712,17 +715,18 @@ void PaintStripRow(PlasmaPath path, const PlasmaFrame& f, const ColumnStrip& c, 
 
 void PaintPlasmaFast(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
     if (nWidth <= 0 || nHeight <= 0) return;
-    PlasmaFrame f;
+    PlasmaFrame f{};
     SetUpFrame(d, t1, &f);
-    ColumnStrip c;
-    FoldedPalette t;
-    t.valid = false;
-    RunScratch w;
+    // Left uninitialised on purpose, being some 40 KB: SetUpStrip writes
+    // every entry of a strip's tables before they are read.
+    ColumnStrip c;  // NOLINT(cppcoreguidelines-pro-type-member-init)
+    FoldedPalette t{};
+    RunScratch w{};
     for (int32_t x0 = 0; x0 < nWidth; x0 += kFastStrip) {
         const int32_t n = nWidth - x0 < kFastStrip ? nWidth - x0 : kFastStrip;
         SetUpStrip(f, x0, n, &c);
         for (int32_t y = 0; y < nHeight; ++y) {
-            RowSum r;
+            RowSum r{};
             SetUpRow(f, c, y, &r);
             uint8_t* pRow = pData + (static_cast<size_t>(y) * static_cast<size_t>(nWidth) + static_cast<size_t>(x0)) * 3;
             PaintStripRow(path, f, c, r, &t, &w, pRow);
