@@ -44,6 +44,7 @@ public:
     int32_t nHeight = 0;      // pixels; written only by Set_Video_Format
     int32_t nWidth = 0;
     VideoFormatInfo formatInfo = {0, 0, 0, 0};  // what Get_Video_Format hands out
+    tcap::SineTable sines = {};                   // filled by the first plasma frame
 };
 
 // Non-null exactly while the plug-in is open.
@@ -346,7 +347,12 @@ void SetUpFrame(int32_t d, int32_t t1, PlasmaFrame* f) {
     f->rowSwell = sinl(lt / 60000.0L);
 }
 
-void SetUpStrip(const PlasmaFrame& f, int32_t x0, int32_t n, ColumnStrip* c) {
+// sinl(k / 20), from the table where it has the entry.
+inline long double SineOfTwentieth(const SineTable* pSines, int32_t k) {
+    return pSines && k < pSines->n ? pSines->v[k] : sinl(k / 20.0L);
+}
+
+void SetUpStrip(const PlasmaFrame& f, const SineTable* pSines, int32_t x0, int32_t n, ColumnStrip* c) {
     c->x0 = x0;
     c->n = n;
     c->nLow = kLowColumns - x0 < n ? (kLowColumns - x0 > 0 ? kLowColumns - x0 : 0) : n;
@@ -356,8 +362,7 @@ void SetUpStrip(const PlasmaFrame& f, int32_t x0, int32_t n, ColumnStrip* c) {
     double lo = HUGE_VAL;
     double hi = -HUGE_VAL;
     for (int32_t i = 0; i < n; ++i) {
-        const long double x = x0 + i;
-        c->sine[i] = sinl(x / 20.0L);
+        c->sine[i] = SineOfTwentieth(pSines, x0 + i);
         const long double u = static_cast<long double>(x0 + i) + ColumnWave(f, c->sine[i]);
         bool uncut = false;
         const int64_t fixed = ToFixed(u, &uncut);
@@ -384,8 +389,8 @@ void SetUpStrip(const PlasmaFrame& f, int32_t x0, int32_t n, ColumnStrip* c) {
     }
 }
 
-void SetUpRow(const PlasmaFrame& f, const ColumnStrip& c, int32_t y, RowSum* r) {
-    const long double sine = y >= c.x0 && y - c.x0 < c.n ? c.sine[y - c.x0] : sinl(y / 20.0L);
+void SetUpRow(const PlasmaFrame& f, const SineTable* pSines, const ColumnStrip& c, int32_t y, RowSum* r) {
+    const long double sine = y >= c.x0 && y - c.x0 < c.n ? c.sine[y - c.x0] : SineOfTwentieth(pSines, y);
     const long double rowWave = f.rowAmp * sine * f.rowSwell * f.rowSwell;
     r->base = y + rowWave;
     bool uncut = false;
@@ -713,7 +718,8 @@ void PaintStripRow(PlasmaPath path, const PlasmaFrame& f, const ColumnStrip& c, 
     PaintFoldedRun(path, f, c, r, p, c.n, true, *t, w, pRow);
 }
 
-void PaintPlasmaFast(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
+void PaintPlasmaFast(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
+                     const SineTable* pSines) {
     if (nWidth <= 0 || nHeight <= 0) return;
     PlasmaFrame f{};
     SetUpFrame(d, t1, &f);
@@ -724,10 +730,10 @@ void PaintPlasmaFast(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nH
     RunScratch w{};
     for (int32_t x0 = 0; x0 < nWidth; x0 += kFastStrip) {
         const int32_t n = nWidth - x0 < kFastStrip ? nWidth - x0 : kFastStrip;
-        SetUpStrip(f, x0, n, &c);
+        SetUpStrip(f, pSines, x0, n, &c);
         for (int32_t y = 0; y < nHeight; ++y) {
             RowSum r{};
-            SetUpRow(f, c, y, &r);
+            SetUpRow(f, pSines, c, y, &r);
             uint8_t* pRow = pData + (static_cast<size_t>(y) * static_cast<size_t>(nWidth) + static_cast<size_t>(x0)) * 3;
             PaintStripRow(path, f, c, r, &t, &w, pRow);
         }
@@ -782,13 +788,20 @@ bool PlasmaPathRuns(PlasmaPath path) {
            (path == PlasmaPath::kAvx512 && CpuHasAvx512Vbmi());
 }
 
-void PaintPlasmaOn(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
-    if (!PlasmaPathRuns(path)) return;
-    PaintPlasmaFast(path, pData, nWidth, nHeight, d, t1);
+void FillSineTable(SineTable* pSines, int32_t nUpTo) {
+    const int32_t n = nUpTo < kSineTableSize ? nUpTo : kSineTableSize;
+    for (int32_t k = pSines->n; k < n; ++k) pSines->v[k] = sinl(k / 20.0L);  // as the reference computes it
+    if (n > pSines->n) pSines->n = n;
 }
 
-void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
-    PaintPlasmaFast(ChosenPlasmaPath(), pData, nWidth, nHeight, d, t1);
+void PaintPlasmaOn(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
+                   const SineTable* pSines) {
+    if (!PlasmaPathRuns(path)) return;
+    PaintPlasmaFast(path, pData, nWidth, nHeight, d, t1, pSines);
+}
+
+void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1, const SineTable* pSines) {
+    PaintPlasmaFast(ChosenPlasmaPath(), pData, nWidth, nHeight, d, t1, pSines);
 }
 
 }  // namespace tcap
@@ -877,7 +890,7 @@ int32_t Read_Packet(VideoPacket* pPacket) {
     // Closing the plug-in does not reset it.
     static int32_t d = 0;
 
-    const LinuxVideoMgr* pMgr = g_pVideoMgr;
+    LinuxVideoMgr* pMgr = g_pVideoMgr;
     if (!pMgr || !pPacket || !pPacket->pData) return tcap::kReadPacketRefused;
 
     d = static_cast<int32_t>(static_cast<uint32_t>(d) + 1u);  // wraps like two's complement
@@ -888,7 +901,8 @@ int32_t Read_Packet(VideoPacket* pPacket) {
     // height times 3 alone would overflow.
     const int32_t nBytes = static_cast<int32_t>(tcap::FrameBytes(pMgr->nWidth, pMgr->nHeight));
     if (pMgr->nInput == 0) {
-        tcap::PaintPlasma(pPacket->pData, pMgr->nWidth, pMgr->nHeight, d, t1);
+        tcap::FillSineTable(&pMgr->sines, pMgr->nWidth > pMgr->nHeight ? pMgr->nWidth : pMgr->nHeight);
+        tcap::PaintPlasma(pPacket->pData, pMgr->nWidth, pMgr->nHeight, d, t1, &pMgr->sines);
     } else if (pMgr->nInput < kNumInputs) {
         const uint8_t* c = kSolidColours[pMgr->nInput - 1];
         tcap::FillSolid(pPacket->pData, nBytes, c[0], c[1], c[2]);

@@ -109,10 +109,24 @@ void FillSolid(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r);
 // The three palettes for frame counter d: blue, green, red, 256 bytes each.
 void BuildPalettes(uint8_t blue[256], uint8_t green[256], uint8_t red[256]);
 
+// sinl(k / 20) for k below n: the one transcendental function the plasma
+// needs for every column and row, the same in every frame. The manager keeps
+// one, so that only the first plasma frame after Open_Plugin computes it.
+constexpr int32_t kSineTableSize = 4096;
+struct SineTable {
+    int32_t n;
+    long double v[kSineTableSize];
+};
+
+// Extends the table to min(nUpTo, kSineTableSize) entries.
+void FillSineTable(SineTable* pSines, int32_t nUpTo);
+
 // Paints the plasma for frame counter d and tick count t1 into a
 // width x height frame. Non-positive sizes paint nothing. This is the fast
-// painter Read_Packet uses, on the path ChosenPlasmaPath() names.
-void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1);
+// painter Read_Packet uses, on the path ChosenPlasmaPath() names. Sines the
+// table (if any) lacks are computed on the way.
+void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
+                 const SineTable* pSines = nullptr);
 
 // The same frames painted the straightforward way, in extended precision
 // per pixel: the reference PaintPlasma is tested against.
@@ -130,7 +144,8 @@ PlasmaPath ChosenPlasmaPath();
 bool PlasmaPathRuns(PlasmaPath path);
 
 // PaintPlasma on the given path; paints nothing if the CPU cannot run it.
-void PaintPlasmaOn(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1);
+void PaintPlasmaOn(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
+                   const SineTable* pSines = nullptr);
 
 }  // namespace tcap
 #endif

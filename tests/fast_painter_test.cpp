@@ -114,6 +114,17 @@ void ExpectMatchesReference(const PlasmaCase& c) {
     tcap::PaintPlasma(chosen.data(), c.width, c.height, c.d, c.t1);
     EXPECT_TRUE(chosen.GuardsIntact());
     EXPECT_TRUE(SameFrame(reference, chosen)) << "PaintPlasma";
+    // As Read_Packet paints: with the manager's table of sines, filled for the
+    // whole frame or, mixing table and computed sines, for a few columns only.
+    static tcap::SineTable sines;
+    for (int32_t filled : {c.width > c.height ? c.width : c.height, 7}) {
+        sines.n = 0;
+        tcap::FillSineTable(&sines, filled);
+        GuardedFrame tabled(c.width, c.height);
+        tcap::PaintPlasma(tabled.data(), c.width, c.height, c.d, c.t1, &sines);
+        EXPECT_TRUE(tabled.GuardsIntact());
+        EXPECT_TRUE(SameFrame(reference, tabled)) << "PaintPlasma with " << sines.n << " sines in the table";
+    }
 }
 
 constexpr int32_t kMax = INT32_MAX;
