@@ -106,7 +106,8 @@ int64_t FrameBytes(int32_t nWidth, int32_t nHeight);
 // Fills `nBytes` bytes from pData with the 3-byte pixel (b, g, r).
 void FillSolid(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r);
 
-// The three palettes for frame counter d: blue, green, red, 256 bytes each.
+// The three palettes, the same for every frame: blue, green, red, 256 bytes
+// each (the frame counter shifts the indices, not the tables).
 void BuildPalettes(uint8_t blue[256], uint8_t green[256], uint8_t red[256]);
 
 // sinl(k / 20) for k below n: the one transcendental function the plasma
