@@ -70,6 +70,20 @@ int ResolveInput(const std::string& text, const std::vector<std::string>& names)
     return -1;
 }
 
+namespace {
+
+// A count given to `option`: a whole number from 1 to 2^32 - 1.
+bool ParseCount(const char* option, const std::string& value, uint32_t* pCount, std::string* pError) {
+    int64_t n = 0;
+    if (!ParseInteger(value, 1, UINT32_MAX, &n)) {
+        return Fail(pError, std::string(option) + " wants a whole number of at least 1, not '" + value + "'");
+    }
+    *pCount = static_cast<uint32_t>(n);
+    return true;
+}
+
+}  // namespace
+
 bool ParseCaptureArguments(const std::vector<std::string>& args, CaptureOptions* pOptions, std::string* pError) {
     enum { kInput = 1000, kSize, kFrames, kFps, kStartTime, kPng, kPngEvery, kRaw, kTimestamps };
     static const option kOptions[] = {
@@ -120,10 +134,7 @@ bool ParseCaptureArguments(const std::vector<std::string>& args, CaptureOptions*
                 }
                 break;
             case kFrames:
-                if (!ParseInteger(value, 1, UINT32_MAX, &n)) {
-                    return Fail(pError, "--frames wants a whole number of at least 1, not '" + value + "'");
-                }
-                options.nFrames = static_cast<uint32_t>(n);
+                if (!ParseCount("--frames", value, &options.nFrames, pError)) return false;
                 break;
             case kFps:
                 if (!ParseRate(value, &options.fps)) {
@@ -142,10 +153,7 @@ bool ParseCaptureArguments(const std::vector<std::string>& args, CaptureOptions*
                 options.pngDir = value;
                 break;
             case kPngEvery:
-                if (!ParseInteger(value, 1, UINT32_MAX, &n)) {
-                    return Fail(pError, "--png-every wants a whole number of at least 1, not '" + value + "'");
-                }
-                options.nPngEvery = static_cast<uint32_t>(n);
+                if (!ParseCount("--png-every", value, &options.nPngEvery, pError)) return false;
                 break;
             case kRaw:
                 if (value.empty()) return Fail(pError, "--raw needs a file name, or - for standard output");
