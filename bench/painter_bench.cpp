@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "lin_tcap.h"
+#include "fast_paths.h"
+#include "tcap_internal.h"
 
 namespace {
 
@@ -60,10 +61,10 @@ void Run(benchmark::State& state, const Case& c) {
                 tcap::PaintPlasma(frame.data(), c.width, c.height, d, c.t1, &sines);
                 break;
             case Picture::kSse2:
-                tcap::PaintPlasmaOn(tcap::PlasmaPath::kSse2, frame.data(), c.width, c.height, d, c.t1, &sines);
+                tcap::PaintPlasmaOn(tcap::SimdPath::kSse2, frame.data(), c.width, c.height, d, c.t1, &sines);
                 break;
             case Picture::kScalar:
-                tcap::PaintPlasmaOn(tcap::PlasmaPath::kScalar, frame.data(), c.width, c.height, d, c.t1, &sines);
+                tcap::PaintPlasmaOn(tcap::SimdPath::kScalar, frame.data(), c.width, c.height, d, c.t1, &sines);
                 break;
         }
         benchmark::DoNotOptimize(frame.data());
@@ -131,10 +132,10 @@ public:
             }
             std::printf("\n");
         }
-        const tcap::PlasmaPath path = tcap::ChosenPlasmaPath();
+        const tcap::SimdPath path = tcap::ChosenPath();
         std::printf("plasma path taken by PaintPlasma here: %s\n",
-                    path == tcap::PlasmaPath::kAvx512 ? "AVX-512"
-                    : path == tcap::PlasmaPath::kSse2 ? "SSE2"
+                    path == tcap::SimdPath::kAvx512 ? "AVX-512"
+                    : path == tcap::SimdPath::kSse2 ? "SSE2"
                                                       : "scalar");
     }
 };

@@ -13,6 +13,7 @@
 
 #include "gettickcount.h"
 #include "lin_tcap.h"
+#include "tcap_internal.h"
 
 #define CHECK(cond, ...)                                                      \
     do {                                                                      \

@@ -34,13 +34,11 @@ std::unique_ptr<PluginLibrary> PluginLibrary::Load(const std::string& path, std:
     std::unique_ptr<PluginLibrary> library(new PluginLibrary(pHandle, path));
     std::string missing;
     int nMissing = 0;
-#define TCAP_HOST_LOOKUP(name)                                                   \
+#define TCAP_ENTRY_POINT(name)                                                        \
     library->api_.name = reinterpret_cast<decltype(&::name)>(Lookup(pHandle, #name)); \
-    if (!library->api_.name) {                                                   \
-        missing += (nMissing++ ? ", " : "") + std::string(#name);                 \
-    }
-    TCAP_HOST_ENTRY_POINTS(TCAP_HOST_LOOKUP)
-#undef TCAP_HOST_LOOKUP
+    if (!library->api_.name) missing += (nMissing++ ? ", " : "") + std::string(#name);
+#define TCAP_CLOCK_EXPORT(name) library->api_.name = reinterpret_cast<decltype(&::name)>(Lookup(pHandle, #name));
+#include "entry_points.def"
     if (nMissing > 0) {
         *pError = path + ": not a complete tcap plug-in: missing entry point" + (nMissing > 1 ? "s " : " ") + missing;
         return nullptr;
@@ -49,5 +47,12 @@ std::unique_ptr<PluginLibrary> PluginLibrary::Load(const std::string& path, std:
 }
 
 PluginLibrary::~PluginLibrary() { dlclose(pHandle_); }
+
+bool PluginLibrary::IsMapped(const std::string& path) {
+    const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
+    void* pHandle = dlopen(openPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (pHandle) dlclose(pHandle);
+    return pHandle != nullptr;
+}
 
 }  // namespace tcap_host

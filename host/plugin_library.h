@@ -6,23 +6,19 @@
 #include <memory>
 #include <string>
 
+#include "gettickcount.h"
 #include "lin_tcap.h"
 
 namespace tcap_host {
 
-// Every entry point a host may call, in the header's order.
-#define TCAP_HOST_ENTRY_POINTS(X)                                                                  \
-    X(Open_Plugin) X(Close_Plugin) X(Open_Source) X(Set_Video_Format) X(Get_Video_Format)          \
-    X(Get_Vendor) X(Get_Description) X(Get_Media_Type) X(Get_Media_Source) X(Get_Version)          \
-    X(Query_Num_Inputs) X(Input_Description) X(Query_Device_Handles) X(Validate_Source)            \
-    X(Start_Source) X(Stop_Source) X(Pause_Source) X(Resume_Source) X(Set_Video_Frame_Rate)        \
-    X(Set_Current_Time) X(Read_Packet)
-
-// The entry points of one loaded plug-in, typed from the plug-in's header.
+// The entry points of one loaded plug-in, typed from the plug-in's header,
+// one member per name in entry_points.def. GetTickCount is not one of the
+// host's entry points: it is looked up too, and stays null for a plug-in
+// that does not export it.
 struct PluginApi {
-#define TCAP_HOST_MEMBER(name) decltype(&::name) name = nullptr;
-    TCAP_HOST_ENTRY_POINTS(TCAP_HOST_MEMBER)
-#undef TCAP_HOST_MEMBER
+#define TCAP_ENTRY_POINT(name) decltype(&::name) name = nullptr;
+#define TCAP_CLOCK_EXPORT(name) decltype(&::name) name = nullptr;
+#include "entry_points.def"
 };
 
 class PluginLibrary {
@@ -38,6 +34,10 @@ public:
 
     const PluginApi& Api() const { return api_; }
     const std::string& Path() const { return path_; }
+
+    // Whether the library at `path` is mapped in this process: after the last
+    // PluginLibrary of it is destroyed, a plug-in that unloads cleanly is not.
+    static bool IsMapped(const std::string& path);
 
 private:
     PluginLibrary(void* pHandle, std::string path) : pHandle_(pHandle), path_(std::move(path)) {}

@@ -1,5 +1,6 @@
 // The plug-in's millisecond clock.
 #include "gettickcount.h"
+#include "tcap_internal.h"
 
 #include <sys/time.h>
 

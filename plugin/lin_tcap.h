@@ -1,41 +1,51 @@
-// tcap: a video test capture plug-in.
-//
-// A host loads the shared library, looks these entry points up by name and
-// calls them from one thread at a time. Records are fixed-width 32-bit words
-// as the 32-bit x86 host lays them out; the `ul`/`n` prefixes in field names
-// are part of the names, not their types.
+/* tcap: a video test capture plug-in. The host's interface.
+ *
+ * A host loads the shared library at run time, looks these entry points up
+ * by name (dlsym) and calls them from one thread at a time; the plug-in never
+ * calls the host and has no thread of its own. Nothing is thrown, nothing is
+ * logged. This header compiles as C99 and as C++.
+ *
+ * A session: Open_Plugin; Set_Video_Format; Open_Source; Get_Video_Format;
+ * Start_Source (and possibly Set_Current_Time); one Read_Packet per frame;
+ * Stop_Source; Close_Plugin. The identity queries answer at any time.
+ *
+ * Records are fixed-width 32-bit words, laid out as the 32-bit x86 host lays
+ * them out; the `ul` and `n` prefixes in field names are part of the names,
+ * not their types. */
 #ifndef TCAP_LIN_TCAP_H
 #define TCAP_LIN_TCAP_H
 
 #include <stddef.h>
 #include <stdint.h>
 
+/* Marks the library's exports: unmangled, visible, the platform's calling
+ * convention. Everything else in the library is hidden. */
 #ifdef __cplusplus
-#define TCAP_EXTERN_C extern "C"
+#define TCAP_EXPORT extern "C" __attribute__((visibility("default")))
 #else
-#define TCAP_EXTERN_C
+#define TCAP_EXPORT __attribute__((visibility("default")))
 #endif
-#define TCAP_EXPORT TCAP_EXTERN_C __attribute__((visibility("default")))
 
-// The video format record, exchanged with the host in both directions.
+/* The video format record, exchanged with the host in both directions. */
 typedef struct VideoFormatInfo {
-    int32_t nFormatCode;  // 2: packed 24-bit blue, green, red
-    int32_t nWidth;       // pixels
-    int32_t nHeight;      // pixels
-    int32_t nBitDepth;    // 24
+    int32_t nFormatCode; /* 2: packed 24-bit pixels, bytes blue, green, red */
+    int32_t nWidth;      /* pixels */
+    int32_t nHeight;     /* pixels */
+    int32_t nBitDepth;   /* 24 */
 } VideoFormatInfo;
 
-// The host's packet record. The plug-in touches only these seven words:
-// it writes the header words, the timestamp and the data size, reads pData,
-// and leaves the two host words alone.
+/* The host's packet record. The plug-in touches only these seven words: it
+ * writes the header words, the timestamp and the data size, reads pData, and
+ * leaves the two host words alone. A frame is width * height pixels of three
+ * bytes (blue, green, red), row 0 first, rows without gaps. */
 typedef struct VideoPacket {
-    uint32_t ulHeadWord0;  // set to 1
-    uint32_t ulHeadWord1;  // set to 1
-    uint32_t ulTimestamp;  // milliseconds
-    uint32_t ulHostWord3;  // the host's
-    uint32_t ulDataSize;   // bytes of pixel data: width * height * 3
-    uint32_t ulHostWord5;  // the host's
-    uint8_t* pData;        // host buffer of at least width * height * 3 bytes
+    uint32_t ulHeadWord0; /* set to 1 */
+    uint32_t ulHeadWord1; /* set to 1 */
+    uint32_t ulTimestamp; /* milliseconds: tick count after painting + time offset + 15 */
+    uint32_t ulHostWord3; /* the host's */
+    uint32_t ulDataSize;  /* bytes of pixel data: width * height * 3 */
+    uint32_t ulHostWord5; /* the host's */
+    uint8_t* pData;       /* host buffer of at least width * height * 3 bytes */
 } VideoPacket;
 
 #ifdef __cplusplus
@@ -47,108 +57,89 @@ static_assert(offsetof(VideoPacket, pData) == 24, "host record layout");
 static_assert(sizeof(VideoPacket) == 24 + sizeof(void*), "host record layout");
 #endif
 
-// Lifecycle. Open_Plugin creates the one manager (0; 2 when it cannot be
-// created) and keeps an existing one as it is; Close_Plugin destroys it.
+/* ---- Lifecycle and format ---------------------------------------------- */
+
+/* Creates the plug-in's state (opens it). 0 on success, also when it is
+ * already open, which keeps the open state and its settings; 2 when there is
+ * no memory for it, and the plug-in stays closed. A new open starts with
+ * input 0 and width, height and time offset 0. */
 TCAP_EXPORT int32_t Open_Plugin(void);
+
+/* Destroys the plug-in's state (closes it). Does nothing when closed. The
+ * frame counter and the clock's base live on while the library is loaded. */
 TCAP_EXPORT void Close_Plugin(void);
 
-// Selects the input (0 plasma, 1 red, 2 green, 3 blue; any other index paints
-// nothing). The first argument is ignored. 0; 1 when the plug-in is closed.
+/* Selects the input: 0 plasma, 1 red, 2 green, 3 blue; any other index is
+ * stored as it is and Read_Packet then paints nothing. The first argument is
+ * ignored. 0; 1, storing nothing, when the plug-in is closed. */
 TCAP_EXPORT int32_t Open_Source(void* pReserved, int32_t nInput);
 
-// Takes width and height from the record; code and depth are not read.
-// 1 on success; 0, keeping the previous size, when the plug-in is closed,
-// the record is null, a size is negative or a frame would not fit in 2^31-1
-// bytes.
+/* Takes the frame size from the record's nWidth and nHeight; the code and
+ * the depth are not read, any are accepted. 1 on success. 0, keeping the
+ * previous size, when the plug-in is closed, the record is null, a size is
+ * negative or a frame would be more than 2^31 - 1 bytes. Zero sizes are
+ * accepted and give empty frames. */
 TCAP_EXPORT int32_t Set_Video_Format(const VideoFormatInfo* pInfo);
 
-// The manager's own record, refreshed on each call (code 2, width, height,
-// depth 24); the same address until Close_Plugin. Null when closed.
+/* The plug-in's own record, rewritten on each call as code 2, the width and
+ * height set, depth 24. The same address on every call until Close_Plugin;
+ * the host reads it and never frees it. Null when the plug-in is closed. */
 TCAP_EXPORT VideoFormatInfo* Get_Video_Format(void);
 
-// Identity and input queries: constants, valid whether open or closed.
-TCAP_EXPORT const char* Get_Vendor(void);
-TCAP_EXPORT const char* Get_Description(void);
-TCAP_EXPORT int32_t Get_Media_Type(void);
-TCAP_EXPORT int32_t Get_Media_Source(void);
-TCAP_EXPORT int32_t Get_Version(void);
-TCAP_EXPORT int32_t Query_Num_Inputs(void);
-TCAP_EXPORT const char* Input_Description(int32_t nInput);  // null outside 0..3
-TCAP_EXPORT int32_t Query_Device_Handles(void);
-TCAP_EXPORT int32_t Validate_Source(const char* pszSource);  // always 1
+/* ---- Identity and input queries ----------------------------------------
+ * Constants, the same whether the plug-in is open or closed. Strings are
+ * static and read-only, valid while the library is loaded. */
 
-// Streaming controls. Start_Source sets the time offset to the tick count;
-// Set_Current_Time sets it to nTime minus the tick count. The others do
-// nothing; the plug-in paces nothing itself.
+/* "Quorvane, Inc." */
+TCAP_EXPORT const char* Get_Vendor(void);
+/* "Video Test Capture Plugin" */
+TCAP_EXPORT const char* Get_Description(void);
+/* 2: the kind of media this plug-in delivers, video frames. */
+TCAP_EXPORT int32_t Get_Media_Type(void);
+/* 2: where the media comes from, a capture source that the host pulls from.
+ * The plug-in reports these two values; their meaning is the host's. */
+TCAP_EXPORT int32_t Get_Media_Source(void);
+/* 0x10001000: the version of the plug-in as hosts of this interface compare
+ * it, one 32-bit number. */
+TCAP_EXPORT int32_t Get_Version(void);
+/* 4: inputs 0 to 3. */
+TCAP_EXPORT int32_t Query_Num_Inputs(void);
+/* The input's name: "Psychadelic", "Red", "Green", "Blue" for 0 to 3; null
+ * for any other index. */
+TCAP_EXPORT const char* Input_Description(int32_t nInput);
+/* 0: there is no device behind the inputs. */
+TCAP_EXPORT int32_t Query_Device_Handles(void);
+/* 1 for any source name, empty or not; the name is not read. */
+TCAP_EXPORT int32_t Validate_Source(const char* pszSource);
+
+/* ---- Streaming control and time ----------------------------------------
+ * The plug-in paces nothing: it paints a frame exactly when Read_Packet is
+ * called, in every one of these states. */
+
+/* Sets the time offset to the tick count now (+S, not -S), so timestamps
+ * read T + S + 15. 0; 1, changing nothing, when the plug-in is closed. */
 TCAP_EXPORT int32_t Start_Source(void);
+/* 0; no effect. */
 TCAP_EXPORT int32_t Stop_Source(void);
+/* 0; no effect. */
 TCAP_EXPORT int32_t Pause_Source(void);
+/* 0; no effect. */
 TCAP_EXPORT int32_t Resume_Source(void);
+/* 0; no effect: a proposed rate, if the host passes one, is not read. */
 TCAP_EXPORT int32_t Set_Video_Frame_Rate(void);
+/* Sets the time offset to nTime minus the tick count now, so timestamps
+ * read nTime + elapsed ms + 15. Does nothing when the plug-in is closed. */
 TCAP_EXPORT void Set_Current_Time(int32_t nTime);
 
-// Paints one frame into pPacket->pData and stamps the packet. 0 on success;
-// non-zero, with nothing written and the frame counter not advanced, when the
-// plug-in is closed or the packet or its buffer is null.
+/* ---- Frames ------------------------------------------------------------ */
+
+/* Paints one frame of the selected input into pPacket->pData, sets both
+ * header words to 1, the timestamp (see VideoPacket) and the data size, and
+ * answers 0. The buffer's capacity is not known to the plug-in: it must hold
+ * width * height * 3 bytes. An unknown input leaves the buffer as it was but
+ * still stamps the packet. Answers non-zero, writing nothing and not
+ * advancing the frame counter, when the plug-in is closed or the packet or
+ * its buffer is null. */
 TCAP_EXPORT int32_t Read_Packet(VideoPacket* pPacket);
 
-#ifdef __cplusplus
-// Internals, not exported: the painters and limits, for the plug-in's own
-// tests and benchmarks, which link the plug-in's objects directly.
-namespace tcap {
-
-constexpr int32_t kReadPacketRefused = 1;
-
-// Byte count of a width x height frame, or -1 for a negative size or one
-// that does not fit in a signed 32-bit data size.
-int64_t FrameBytes(int32_t nWidth, int32_t nHeight);
-
-// Fills `nBytes` bytes from pData with the 3-byte pixel (b, g, r).
-void FillSolid(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r);
-
-// The three palettes, the same for every frame: blue, green, red, 256 bytes
-// each (the frame counter shifts the indices, not the tables).
-void BuildPalettes(uint8_t blue[256], uint8_t green[256], uint8_t red[256]);
-
-// sinl(k / 20) for k below n: the one transcendental function the plasma
-// needs for every column and row, the same in every frame. The manager keeps
-// one, so that only the first plasma frame after Open_Plugin computes it.
-constexpr int32_t kSineTableSize = 4096;
-struct SineTable {
-    int32_t n;
-    long double v[kSineTableSize];
-};
-
-// Extends the table to min(nUpTo, kSineTableSize) entries.
-void FillSineTable(SineTable* pSines, int32_t nUpTo);
-
-// Paints the plasma for frame counter d and tick count t1 into a
-// width x height frame. Non-positive sizes paint nothing. This is the fast
-// painter Read_Packet uses, on the path ChosenPlasmaPath() names. Sines the
-// table (if any) lacks are computed on the way.
-void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
-                 const SineTable* pSines = nullptr);
-
-// The same frames painted the straightforward way, in extended precision
-// per pixel: the reference PaintPlasma is tested against.
-void PaintPlasmaReference(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1);
-
-// The fast painter's inner loops: portable integer code; SSE2, taken on any
-// CPU that has it (the i386 library also runs on CPUs without); and, in the
-// x86-64 library, AVX-512 with byte permutes (VBMI) where the CPU has them.
-enum class PlasmaPath : int32_t { kScalar = 1, kSse2 = 2, kAvx512 = 3 };
-
-// The path PaintPlasma takes on this CPU, decided on the first call.
-PlasmaPath ChosenPlasmaPath();
-
-// Whether this CPU can run the path.
-bool PlasmaPathRuns(PlasmaPath path);
-
-// PaintPlasma on the given path; paints nothing if the CPU cannot run it.
-void PaintPlasmaOn(PlasmaPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
-                   const SineTable* pSines = nullptr);
-
-}  // namespace tcap
-#endif
-
-#endif  // TCAP_LIN_TCAP_H
+#endif /* TCAP_LIN_TCAP_H */

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Checks what a host's loader sees in the built plug-in: exports, dependencies,
-# hardening, symbol versions and load-time code. Usage: check_library.sh LIB ARCH
+# hardening, symbol versions and load-time code.
+# Usage: check_library.sh LIB ARCH PLUGIN_DIR
+# PLUGIN_DIR holds entry_points.def, the list of exports, and the public headers.
 set -uo pipefail
 lib=$1
 arch=$2
+plugin_dir=$3
 fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 
-expected="Close_Plugin GetTickCount Get_Description Get_Media_Source Get_Media_Type Get_Vendor
-Get_Version Get_Video_Format Input_Description Open_Plugin Open_Source Pause_Source
-Query_Device_Handles Query_Num_Inputs Read_Packet Resume_Source Set_Current_Time
-Set_Video_Format Set_Video_Frame_Rate Start_Source Stop_Source Validate_Source"
+expected=$(sed -n 's/^TCAP_[A-Z_]*(\([A-Za-z_]*\))$/\1/p' "$plugin_dir/entry_points.def" | sort | tr '\n' ' ')
+[ "$(wc -w <<<"$expected")" -eq 22 ] || bad "entry_points.def lists $(wc -w <<<"$expected") exports, not 21 and GetTickCount"
+# The public headers declare exactly the listed functions as exports.
+declared=$(cat "$plugin_dir/lin_tcap.h" "$plugin_dir/gettickcount.h" |
+  sed -n 's/^TCAP_EXPORT [^(]*[ *]\([A-Za-z_]*\)(.*/\1/p' | sort | tr '\n' ' ')
+[ "$declared" = "$expected" ] || bad "the headers declare [$declared], entry_points.def lists [$expected]"
 
 header=$(readelf -h "$lib")
 case $arch in

@@ -1,7 +1,7 @@
 // The clock's arithmetic for chosen readings of the wall clock.
 #include <gtest/gtest.h>
 
-#include "gettickcount.h"
+#include "tcap_internal.h"
 
 namespace {
 

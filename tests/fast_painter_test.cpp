@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "lin_tcap.h"
+#include "fast_paths.h"
+#include "frames.h"
+#include "tcap_internal.h"
 
 namespace {
 
-using tcap::PlasmaPath;
+using tcap::SimdPath;
 
 struct PlasmaCase {
     int32_t width;
@@ -34,96 +36,49 @@ std::string Describe(const PlasmaCase& c) {
     return text;
 }
 
-const char* PathName(PlasmaPath path) {
+const char* PathName(SimdPath path) {
     switch (path) {
-        case PlasmaPath::kScalar: return "scalar";
-        case PlasmaPath::kSse2: return "SSE2";
-        case PlasmaPath::kAvx512: return "AVX-512";
+        case SimdPath::kScalar: return "scalar";
+        case SimdPath::kSse2: return "SSE2";
+        case SimdPath::kAvx512: return "AVX-512";
     }
     return "unknown";
 }
 
-std::vector<PlasmaPath> RunnablePaths() {
-    std::vector<PlasmaPath> paths;
-    for (PlasmaPath path : {PlasmaPath::kScalar, PlasmaPath::kSse2, PlasmaPath::kAvx512}) {
-        if (tcap::PlasmaPathRuns(path)) paths.push_back(path);
+std::vector<SimdPath> RunnablePaths() {
+    std::vector<SimdPath> paths;
+    for (SimdPath path : {SimdPath::kScalar, SimdPath::kSse2, SimdPath::kAvx512}) {
+        if (tcap::PathRuns(path)) paths.push_back(path);
     }
     return paths;
-}
-
-// A frame with guard bytes on both sides, to catch writes outside it.
-class GuardedFrame {
-public:
-    GuardedFrame(int32_t width, int32_t height)
-        : width_(width),
-          bytes_(width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) * 3 : 0),
-          buffer_(bytes_ + 2 * kGuard, kFill) {}
-
-    uint8_t* data() { return buffer_.data() + kGuard; }
-    const uint8_t* data() const { return buffer_.data() + kGuard; }
-    size_t bytes() const { return bytes_; }
-    int32_t width() const { return width_; }
-
-    bool GuardsIntact() const {
-        for (size_t i = 0; i < kGuard; ++i) {
-            if (buffer_[i] != kFill || buffer_[kGuard + bytes_ + i] != kFill) return false;
-        }
-        return true;
-    }
-
-private:
-    static constexpr size_t kGuard = 64;
-    static constexpr uint8_t kFill = 0xa5;
-    int32_t width_;
-    size_t bytes_;
-    std::vector<uint8_t> buffer_;
-};
-
-// Names the first differing pixel and channel, and how many bytes differ.
-::testing::AssertionResult SameFrame(const GuardedFrame& expected, const GuardedFrame& actual) {
-    size_t first = expected.bytes();
-    size_t count = 0;
-    for (size_t i = 0; i < expected.bytes(); ++i) {
-        if (expected.data()[i] != actual.data()[i]) {
-            if (count++ == 0) first = i;
-        }
-    }
-    if (count == 0) return ::testing::AssertionSuccess();
-    static const char* const kChannels[] = {"blue", "green", "red"};
-    const size_t pixel = first / 3;
-    char text[200];
-    std::snprintf(text, sizeof text, "pixel x=%zu y=%zu %s: expected 0x%02x, found 0x%02x (%zu bytes differ)",
-                  pixel % static_cast<size_t>(expected.width()), pixel / static_cast<size_t>(expected.width()),
-                  kChannels[first % 3], expected.data()[first], actual.data()[first], count);
-    return ::testing::AssertionFailure() << text;
 }
 
 // The reference frame, then every runnable path and the dispatching painter.
 void ExpectMatchesReference(const PlasmaCase& c) {
     SCOPED_TRACE(Describe(c));
-    GuardedFrame reference(c.width, c.height);
+    GuardedFrame reference(BytesOf(c.width, c.height));
     tcap::PaintPlasmaReference(reference.data(), c.width, c.height, c.d, c.t1);
-    ASSERT_TRUE(reference.GuardsIntact());
-    for (PlasmaPath path : RunnablePaths()) {
-        GuardedFrame fast(c.width, c.height);
+    ASSERT_TRUE(reference.GuardIntact());
+    for (SimdPath path : RunnablePaths()) {
+        GuardedFrame fast(BytesOf(c.width, c.height));
         tcap::PaintPlasmaOn(path, fast.data(), c.width, c.height, c.d, c.t1);
-        EXPECT_TRUE(fast.GuardsIntact()) << PathName(path) << " path wrote outside the frame";
-        EXPECT_TRUE(SameFrame(reference, fast)) << PathName(path) << " path";
+        EXPECT_TRUE(fast.GuardIntact()) << PathName(path) << " path wrote outside the frame";
+        EXPECT_TRUE(SameFrame(reference.data(), fast.data(), reference.bytes(), c.width)) << PathName(path) << " path";
     }
-    GuardedFrame chosen(c.width, c.height);
+    GuardedFrame chosen(BytesOf(c.width, c.height));
     tcap::PaintPlasma(chosen.data(), c.width, c.height, c.d, c.t1);
-    EXPECT_TRUE(chosen.GuardsIntact());
-    EXPECT_TRUE(SameFrame(reference, chosen)) << "PaintPlasma";
+    EXPECT_TRUE(chosen.GuardIntact());
+    EXPECT_TRUE(SameFrame(reference.data(), chosen.data(), reference.bytes(), c.width)) << "PaintPlasma";
     // As Read_Packet paints: with the manager's table of sines, filled for the
     // whole frame or, mixing table and computed sines, for a few columns only.
     static tcap::SineTable sines;
     for (int32_t filled : {c.width > c.height ? c.width : c.height, 7}) {
         sines.n = 0;
         tcap::FillSineTable(&sines, filled);
-        GuardedFrame tabled(c.width, c.height);
+        GuardedFrame tabled(BytesOf(c.width, c.height));
         tcap::PaintPlasma(tabled.data(), c.width, c.height, c.d, c.t1, &sines);
-        EXPECT_TRUE(tabled.GuardsIntact());
-        EXPECT_TRUE(SameFrame(reference, tabled)) << "PaintPlasma with " << sines.n << " sines in the table";
+        EXPECT_TRUE(tabled.GuardIntact());
+        EXPECT_TRUE(SameFrame(reference.data(), tabled.data(), reference.bytes(), c.width)) << "PaintPlasma with " << sines.n << " sines in the table";
     }
 }
 
@@ -235,36 +190,36 @@ TEST(FastPainterTest, PaintsNothingForEmptySizes) {
         int32_t height;
     } kSizes[] = {{0, 5}, {5, 0}, {0, 0}, {-1, 5}, {5, -3}, {kMin, kMin}};
     for (const auto& size : kSizes) {
-        for (PlasmaPath path : RunnablePaths()) {
-            GuardedFrame frame(0, 0);
+        for (SimdPath path : RunnablePaths()) {
+            GuardedFrame frame(0);
             tcap::PaintPlasmaOn(path, frame.data(), size.width, size.height, 1, 100000);
-            EXPECT_TRUE(frame.GuardsIntact()) << size.width << "x" << size.height << " on " << PathName(path);
+            EXPECT_TRUE(frame.GuardIntact()) << size.width << "x" << size.height << " on " << PathName(path);
         }
     }
 }
 
 // The path the dispatcher takes must be the one the CPU calls for: on
 // x86-64 the widest it runs (SSE2 is always there); on i386 whatever the test
-// run says the emulated CPU has (TCAP_EXPECT_PLASMA_PATH, set by the test
+// run says the emulated CPU has (TCAP_EXPECT_SIMD_PATH, set by the test
 // entries that pick a CPU), and never AVX-512, which only the x86-64 library has.
-TEST(PlasmaPathTest, TakesThePathTheCpuCallsFor) {
-    EXPECT_TRUE(tcap::PlasmaPathRuns(PlasmaPath::kScalar));
-    EXPECT_TRUE(tcap::PlasmaPathRuns(tcap::ChosenPlasmaPath()));
+TEST(PathChoiceTest, TakesThePathTheCpuCallsFor) {
+    EXPECT_TRUE(tcap::PathRuns(SimdPath::kScalar));
+    EXPECT_TRUE(tcap::PathRuns(tcap::ChosenPath()));
     if (sizeof(void*) == 8) {
-        EXPECT_TRUE(tcap::PlasmaPathRuns(PlasmaPath::kSse2));
-        const PlasmaPath widest = tcap::PlasmaPathRuns(PlasmaPath::kAvx512) ? PlasmaPath::kAvx512 : PlasmaPath::kSse2;
-        EXPECT_EQ(tcap::ChosenPlasmaPath(), widest);
+        EXPECT_TRUE(tcap::PathRuns(SimdPath::kSse2));
+        const SimdPath widest = tcap::PathRuns(SimdPath::kAvx512) ? SimdPath::kAvx512 : SimdPath::kSse2;
+        EXPECT_EQ(tcap::ChosenPath(), widest);
         return;
     }
-    EXPECT_FALSE(tcap::PlasmaPathRuns(PlasmaPath::kAvx512));
-    const char* expected = std::getenv("TCAP_EXPECT_PLASMA_PATH");
+    EXPECT_FALSE(tcap::PathRuns(SimdPath::kAvx512));
+    const char* expected = std::getenv("TCAP_EXPECT_SIMD_PATH");
     if (expected == nullptr) GTEST_SKIP() << "no expected path given for this CPU";
     if (std::strcmp(expected, "scalar") == 0) {
-        EXPECT_EQ(tcap::ChosenPlasmaPath(), PlasmaPath::kScalar);
-        EXPECT_FALSE(tcap::PlasmaPathRuns(PlasmaPath::kSse2));
+        EXPECT_EQ(tcap::ChosenPath(), SimdPath::kScalar);
+        EXPECT_FALSE(tcap::PathRuns(SimdPath::kSse2));
     } else {
         EXPECT_STREQ(expected, "sse2");
-        EXPECT_EQ(tcap::ChosenPlasmaPath(), PlasmaPath::kSse2);
+        EXPECT_EQ(tcap::ChosenPath(), SimdPath::kSse2);
     }
 }
 

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "fast_paths.h"
 #include "md5.h"
-#include "lin_tcap.h"
+#include "tcap_internal.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 
 #include <vector>
 
-#include "frame_text.h"
-#include "lin_tcap.h"
+#include "fast_paths.h"
+#include "frames.h"
+#include "tcap_internal.h"
 
 namespace {
 
@@ -188,7 +189,7 @@ TEST(Plasma, EmptyAndTinyFrames) {
         GuardedFrame f(0);
         tcap::PaintPlasma(f.data(), c.w, c.h, 7, 100000);
         for (size_t i = 0; i < GuardedFrame::kGuard; ++i)
-            EXPECT_EQ(f.buf[i] == GuardedFrame::kMarker, i >= c.written) << "byte " << i;
+            EXPECT_EQ(f.data()[i] == GuardedFrame::kMarker, i >= c.written) << "byte " << i;
     }
 }
 
@@ -199,9 +200,9 @@ TEST(SolidFill, WritesWholePixelsAndStops) {
         GuardedFrame f(size_t(pixels) * 3);
         tcap::FillSolid(f.data(), pixels * 3, 1, 2, 3);
         for (int i = 0; i < pixels; ++i) {
-            ASSERT_EQ(f.buf[3 * i], 1);
-            ASSERT_EQ(f.buf[3 * i + 1], 2);
-            ASSERT_EQ(f.buf[3 * i + 2], 3);
+            ASSERT_EQ(f.data()[3 * i], 1);
+            ASSERT_EQ(f.data()[3 * i + 1], 2);
+            ASSERT_EQ(f.data()[3 * i + 2], 3);
         }
         EXPECT_TRUE(f.GuardIntact());
     }

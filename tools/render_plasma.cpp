@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "lin_tcap.h"
+#include "tcap_internal.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>

@@ -1,5 +1,5 @@
-// Host-level tests: the built library loaded with dlopen and called by name,
-// with the wall clock replaced by a fake one.
+// The plug-in's host interface: the built library loaded with dlopen and
+// called by name, as a host does, with the wall clock replaced by a fake one.
 //
 // This executable exports its own gettimeofday, so the library's call to it
 // resolves here. It also exports a decoy GetTickCount: the library must keep
@@ -11,8 +11,11 @@
 
 #include <vector>
 
-#include "frame_text.h"
-#include "plugin_loader.h"
+#include <memory>
+#include <string>
+
+#include "frames.h"
+#include "plugin_library.h"
 
 namespace fake {
 bool on = true;
@@ -61,20 +64,35 @@ bool SameWords(const VideoPacket& a, const VideoPacket& b) {
            a.pData == b.pData;
 }
 
-class HostTest : public ::testing::Test {
+class InterfaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::on = true;
         fake::At(1765000000);
         fake::stepUsec = 0;
         fake::readings = 0;
-        ASSERT_TRUE(p.Load(TCAP_PLUGIN_PATH)) << p.error;
+        Load();
     }
     void TearDown() override {
         if (p.Close_Plugin) p.Close_Plugin();
         // Every test gets a freshly loaded library: frame counter and clock
         // base start from zero again only if the old one really went away.
-        EXPECT_TRUE(p.Unload(TCAP_PLUGIN_PATH)) << "the library stayed mapped after dlclose";
+        EXPECT_TRUE(Unload()) << "the library stayed mapped after dlclose";
+    }
+
+    void Load() {
+        std::string error;
+        library = tcap_host::PluginLibrary::Load(TCAP_PLUGIN_PATH, &error);
+        ASSERT_TRUE(library) << error;
+        p = library->Api();
+        ASSERT_NE(p.GetTickCount, nullptr);
+    }
+
+    // Unloads and tells whether the library really left the process.
+    bool Unload() {
+        library.reset();
+        p = tcap_host::PluginApi();
+        return !tcap_host::PluginLibrary::IsMapped(TCAP_PLUGIN_PATH);
     }
 
     void OpenWith(int32_t w, int32_t h, int32_t input) {
@@ -86,7 +104,7 @@ protected:
 
     // Reads one frame of the current size into a guarded buffer.
     std::string ReadHex(int32_t w, int32_t h, VideoPacket* out = nullptr) {
-        GuardedFrame f(size_t(w) * size_t(h) * 3);
+        GuardedFrame f(BytesOf(w, h));
         VideoPacket k = PacketFor(f.data());
         EXPECT_EQ(p.Read_Packet(&k), 0);
         EXPECT_TRUE(f.GuardIntact());
@@ -102,10 +120,11 @@ protected:
         return k.ulTimestamp;
     }
 
-    Plugin p;
+    std::unique_ptr<tcap_host::PluginLibrary> library;
+    tcap_host::PluginApi p;  // the library's entry points
 };
 
-TEST_F(HostTest, OpenTwiceKeepsOneManagerAndReopeningStartsAfresh) {
+TEST_F(InterfaceTest, OpenTwiceKeepsOneManagerAndReopeningStartsAfresh) {
     ASSERT_EQ(p.Open_Plugin(), 0);
     const VideoFormatInfo f = {2, 320, 240, 24};
     ASSERT_EQ(p.Set_Video_Format(&f), 1);
@@ -135,7 +154,7 @@ TEST_F(HostTest, OpenTwiceKeepsOneManagerAndReopeningStartsAfresh) {
     EXPECT_EQ(ReadHex(1, 1), "ff028b\n");  // input 0 again; the second frame since loading
 }
 
-TEST_F(HostTest, ClosedPluginTouchesNothing) {
+TEST_F(InterfaceTest, ClosedPluginTouchesNothing) {
     // Before the first Open_Plugin and after Close_Plugin alike.
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round ? "after Close_Plugin" : "before Open_Plugin");
@@ -164,7 +183,7 @@ TEST_F(HostTest, ClosedPluginTouchesNothing) {
     EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
 }
 
-TEST_F(HostTest, NullRecordsAreRefused) {
+TEST_F(InterfaceTest, NullRecordsAreRefused) {
     OpenWith(8, 2, 1);
     EXPECT_EQ(p.Set_Video_Format(nullptr), 0);
     EXPECT_NE(p.Read_Packet(nullptr), 0);
@@ -180,7 +199,7 @@ TEST_F(HostTest, NullRecordsAreRefused) {
     EXPECT_EQ(ReadHex(1, 1), "ff0285\n");  // still the first frame
 }
 
-TEST_F(HostTest, FormatRecordReportsCodeTwoAndDepth24) {
+TEST_F(InterfaceTest, FormatRecordReportsCodeTwoAndDepth24) {
     ASSERT_EQ(p.Open_Plugin(), 0);
     const VideoFormatInfo odd = {7, 320, 240, 8};  // code and depth are not read
     ASSERT_EQ(p.Set_Video_Format(&odd), 1);
@@ -200,7 +219,7 @@ TEST_F(HostTest, FormatRecordReportsCodeTwoAndDepth24) {
     EXPECT_EQ(info->nHeight, 120);
 }
 
-TEST_F(HostTest, RefusedSizesKeepThePreviousSize) {
+TEST_F(InterfaceTest, RefusedSizesKeepThePreviousSize) {
     OpenWith(640, 480, 2);
     struct Case { int32_t w, h, accepted; };
     const Case cases[] = {
@@ -223,7 +242,7 @@ TEST_F(HostTest, RefusedSizesKeepThePreviousSize) {
     EXPECT_EQ(k.ulDataSize, 3u);
 }
 
-TEST_F(HostTest, ZeroSizesPaintNothing) {
+TEST_F(InterfaceTest, ZeroSizesPaintNothing) {
     for (int32_t input : {0, 1}) {
         for (auto size : {std::pair<int32_t, int32_t>{0, 0}, {0, 9}, {9, 0}, {0, INT32_MAX}, {INT32_MAX, 0}}) {
             SCOPED_TRACE(testing::Message() << "input " << input << " " << size.first << "x" << size.second);
@@ -238,7 +257,7 @@ TEST_F(HostTest, ZeroSizesPaintNothing) {
     }
 }
 
-TEST_F(HostTest, IdentityAnswersInEveryState) {
+TEST_F(InterfaceTest, IdentityAnswersInEveryState) {
     const char* vendor = p.Get_Vendor();
     for (int state = 0; state < 3; ++state) {
         SCOPED_TRACE(state);
@@ -263,7 +282,7 @@ TEST_F(HostTest, IdentityAnswersInEveryState) {
     EXPECT_EQ(fake::readings, 0);
 }
 
-TEST_F(HostTest, SolidFramesByteForByte) {
+TEST_F(InterfaceTest, SolidFramesByteForByte) {
     OpenWith(2, 2, 1);
     VideoPacket k;
     EXPECT_EQ(ReadHex(2, 2, &k), "0000ff 0000ff\n0000ff 0000ff\n");
@@ -287,7 +306,7 @@ TEST_F(HostTest, SolidFramesByteForByte) {
     }
 }
 
-TEST_F(HostTest, InputsOutsideTheTableStampThePacketButPaintNothing) {
+TEST_F(InterfaceTest, InputsOutsideTheTableStampThePacketButPaintNothing) {
     for (int32_t input : {4, 9, -1, INT32_MIN, INT32_MAX}) {
         SCOPED_TRACE(input);
         OpenWith(5, 3, input);
@@ -305,7 +324,7 @@ TEST_F(HostTest, InputsOutsideTheTableStampThePacketButPaintNothing) {
     }
 }
 
-TEST_F(HostTest, CounterAdvancesOncePerReadWhateverTheInput) {
+TEST_F(InterfaceTest, CounterAdvancesOncePerReadWhateverTheInput) {
     OpenWith(1, 1, 1);
     ReadHex(1, 1);
     ASSERT_EQ(p.Open_Source(nullptr, 4), 0);
@@ -319,7 +338,7 @@ TEST_F(HostTest, CounterAdvancesOncePerReadWhateverTheInput) {
     EXPECT_EQ(ReadHex(1, 1), "ff029e\n");  // d = 5
 }
 
-TEST_F(HostTest, WorkedPlasmaFrame) {
+TEST_F(InterfaceTest, WorkedPlasmaFrame) {
     fake::At(100);
     EXPECT_EQ(p.GetTickCount(), 1000u);  // sets the clock's base to 99 s
     OpenWith(8, 4, 0);
@@ -334,7 +353,7 @@ TEST_F(HostTest, WorkedPlasmaFrame) {
     EXPECT_EQ(k.ulDataSize, 96u);
 }
 
-TEST_F(HostTest, TimestampsFollowTheTimeOffset) {
+TEST_F(InterfaceTest, TimestampsFollowTheTimeOffset) {
     fake::At(100);  // base 99 s: tick count = (seconds - 99) * 1000 + ms
     ASSERT_EQ(p.GetTickCount(), 1000u);
     OpenWith(1, 1, 1);
@@ -361,7 +380,7 @@ TEST_F(HostTest, TimestampsFollowTheTimeOffset) {
     EXPECT_EQ(TimestampNow(), uint32_t(INT32_MIN) + 15u);
 }
 
-TEST_F(HostTest, EveryReadTakesTwoReadingsAndStampsTheSecond) {
+TEST_F(InterfaceTest, EveryReadTakesTwoReadingsAndStampsTheSecond) {
     fake::At(100);
     ASSERT_EQ(p.GetTickCount(), 1000u);
     fake::stepUsec = 7000;  // each reading 7 ms after the one before
@@ -376,7 +395,7 @@ TEST_F(HostTest, EveryReadTakesTwoReadingsAndStampsTheSecond) {
     }
 }
 
-TEST_F(HostTest, ClockThroughTheLibrary) {
+TEST_F(InterfaceTest, ClockThroughTheLibrary) {
     fake::At(100, 250000);
     EXPECT_EQ(p.GetTickCount(), 1250u);
     fake::At(102, 999999);
@@ -390,21 +409,21 @@ TEST_F(HostTest, ClockThroughTheLibrary) {
     EXPECT_EQ(p.GetTickCount(), 4294966546u);
 }
 
-TEST_F(HostTest, ReloadingStartsCounterAndClockAfresh) {
+TEST_F(InterfaceTest, ReloadingStartsCounterAndClockAfresh) {
     fake::At(100);
     OpenWith(1, 1, 0);
     EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
     EXPECT_EQ(ReadHex(1, 1), "ff028b\n");
     p.Close_Plugin();
-    ASSERT_TRUE(p.Unload(TCAP_PLUGIN_PATH));
-    ASSERT_TRUE(p.Load(TCAP_PLUGIN_PATH)) << p.error;
+    ASSERT_TRUE(Unload());
+    Load();
     fake::At(5000, 123000);
     EXPECT_EQ(p.GetTickCount(), 1123u);
     OpenWith(1, 1, 0);
     EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
 }
 
-TEST_F(HostTest, ThousandsOfOpenCloseCyclesStayFreshAndLeakNothing) {
+TEST_F(InterfaceTest, ThousandsOfOpenCloseCyclesStayFreshAndLeakNothing) {
     fake::At(100);
     ASSERT_EQ(p.GetTickCount(), 1000u);
     constexpr int kCycles = 3000;
@@ -427,7 +446,7 @@ TEST_F(HostTest, ThousandsOfOpenCloseCyclesStayFreshAndLeakNothing) {
     EXPECT_EQ(ReadHex(1, 1), "ff91aa\n");  // the counter went on through every cycle: d = 3001
 }
 
-TEST_F(HostTest, RealClockStartsNearOneSecond) {
+TEST_F(InterfaceTest, RealClockStartsNearOneSecond) {
     fake::on = false;
     const uint32_t first = p.GetTickCount();
     EXPECT_GE(first, 1000u);
