@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -24,13 +25,14 @@ namespace {
 constexpr int32_t kStrongD = 19148;
 constexpr int32_t kStrongT1 = 100000;
 
-enum class Picture { kMemset, kSolid, kReference, kFast, kSse2, kScalar };
+enum class Picture { kMemset, kSolidDefinition, kSolid, kReference, kPlasma };
 
 struct Case {
     std::string name;
     int32_t width;
     int32_t height;
     Picture picture;
+    tcap::SimdPath path;  // for kSolid and kPlasma
     int32_t t1;
     std::string label;  // for the summary
 };
@@ -42,29 +44,26 @@ void Run(benchmark::State& state, const Case& c) {
     const size_t bytes = static_cast<size_t>(c.width) * static_cast<size_t>(c.height) * 3;
     std::vector<uint8_t> frame(bytes, 1);
     // As Read_Packet paints every frame after the first one: with the
-    // manager's table of column and row sines already filled.
-    static tcap::SineTable sines = {};
-    tcap::FillSineTable(&sines, c.width > c.height ? c.width : c.height);
+    // manager's work area and its table of column and row sines filled.
+    static tcap::PlasmaWork* const work = static_cast<tcap::PlasmaWork*>(calloc(1, sizeof(tcap::PlasmaWork)));
+    tcap::FillSineTable(&work->sines, c.width > c.height ? c.width : c.height);
     int32_t d = kStrongD;
     for (auto _ : state) {
         switch (c.picture) {
             case Picture::kMemset:
                 memset(frame.data(), d & 0xff, bytes);
                 break;
-            case Picture::kSolid:
+            case Picture::kSolidDefinition:
                 tcap::FillSolid(frame.data(), static_cast<int32_t>(bytes), 0, 0, 255);
+                break;
+            case Picture::kSolid:
+                tcap::FillSolidOn(c.path, frame.data(), static_cast<int32_t>(bytes), 0, 0, 255);
                 break;
             case Picture::kReference:
                 tcap::PaintPlasmaReference(frame.data(), c.width, c.height, d, c.t1);
                 break;
-            case Picture::kFast:
-                tcap::PaintPlasma(frame.data(), c.width, c.height, d, c.t1, &sines);
-                break;
-            case Picture::kSse2:
-                tcap::PaintPlasmaOn(tcap::SimdPath::kSse2, frame.data(), c.width, c.height, d, c.t1, &sines);
-                break;
-            case Picture::kScalar:
-                tcap::PaintPlasmaOn(tcap::SimdPath::kScalar, frame.data(), c.width, c.height, d, c.t1, &sines);
+            case Picture::kPlasma:
+                tcap::PaintPlasmaOn(c.path, work, frame.data(), c.width, c.height, d, c.t1);
                 break;
         }
         benchmark::DoNotOptimize(frame.data());
@@ -75,27 +74,30 @@ void Run(benchmark::State& state, const Case& c) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
 }
 
+// Every picture, and every path this CPU runs, forced.
 void AddCases(int32_t width, int32_t height) {
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    const struct {
-        Picture picture;
-        int32_t t1;
-        const char* name;
-        const char* label;
-    } kPictures[] = {
-        {Picture::kMemset, 0, "memset", "memset of the frame"},
-        {Picture::kSolid, 0, "solid", "solid fill (FillSolid)"},
-        {Picture::kReference, kStrongT1, "reference/T1=100000", "reference plasma, strong waves"},
-        {Picture::kReference, 0, "reference/T1=0", "reference plasma, no waves"},
-        {Picture::kFast, kStrongT1, "plasma/T1=100000", "plasma (PaintPlasma), strong waves"},
-        {Picture::kFast, 0, "plasma/T1=0", "plasma (PaintPlasma), no waves"},
-        {Picture::kSse2, kStrongT1, "plasma-sse2/T1=100000", "plasma on the SSE2 path, strong waves"},
-        {Picture::kSse2, 0, "plasma-sse2/T1=0", "plasma on the SSE2 path, no waves"},
-        {Picture::kScalar, kStrongT1, "plasma-scalar/T1=100000", "plasma on the path without SSE2, strong waves"},
-        {Picture::kScalar, 0, "plasma-scalar/T1=0", "plasma on the path without SSE2, no waves"},
-    };
-    for (const auto& p : kPictures) {
-        g_cases.push_back({size + "/" + p.name, width, height, p.picture, p.t1, p.label});
+    const tcap::SimdPath none = tcap::SimdPath::kScalar;
+    g_cases.push_back({size + "/memset", width, height, Picture::kMemset, none, 0, "memset of the frame"});
+    g_cases.push_back({size + "/solid/definition", width, height, Picture::kSolidDefinition, none, 0,
+                       "solid fill, FillSolid (portable)"});
+    const tcap::SimdPath paths[] = {tcap::SimdPath::kSse2, tcap::SimdPath::kAvx2, tcap::SimdPath::kAvx512};
+    for (tcap::SimdPath path : paths) {
+        if (!tcap::PathRuns(path)) continue;
+        const std::string name = tcap::PathName(path);
+        g_cases.push_back({size + "/solid/" + name, width, height, Picture::kSolid, path, 0, "solid fill, " + name});
+    }
+    for (int32_t t1 : {kStrongT1, 0}) {
+        const std::string waves = t1 ? "strong waves" : "no waves";
+        g_cases.push_back({size + "/reference/T1=" + std::to_string(t1), width, height, Picture::kReference, none, t1,
+                           "plasma, straightforward painter, " + waves});
+        for (tcap::SimdPath path : {tcap::SimdPath::kScalar, tcap::SimdPath::kSse2, tcap::SimdPath::kAvx2,
+                                    tcap::SimdPath::kAvx512}) {
+            if (!tcap::PathRuns(path)) continue;
+            const std::string name = tcap::PathName(path);
+            g_cases.push_back({size + "/plasma-" + name + "/T1=" + std::to_string(t1), width, height,
+                               Picture::kPlasma, path, t1, "plasma, " + name + " path, " + waves});
+        }
     }
 }
 
@@ -126,17 +128,13 @@ public:
             const auto base = g_nsPerPixel.find(size + "/memset");
             std::printf("%-10s %-48s %9.3f", size.c_str(), c.label.c_str(), it->second);
             if (base != g_nsPerPixel.end()) std::printf(" %10.2f", it->second / base->second);
-            if (c.picture == Picture::kFast || c.picture == Picture::kSse2 || c.picture == Picture::kScalar) {
+            if (c.picture == Picture::kPlasma) {
                 const auto ref = g_nsPerPixel.find(size + "/reference/T1=" + std::to_string(c.t1));
                 if (ref != g_nsPerPixel.end()) std::printf(" %13.1f", ref->second / it->second);
             }
             std::printf("\n");
         }
-        const tcap::SimdPath path = tcap::ChosenPath();
-        std::printf("plasma path taken by PaintPlasma here: %s\n",
-                    path == tcap::SimdPath::kAvx512 ? "AVX-512"
-                    : path == tcap::SimdPath::kSse2 ? "SSE2"
-                                                      : "scalar");
+        std::printf("path taken by Read_Packet on this CPU: %s\n", tcap::PathName(tcap::ChosenPath()));
     }
 };
 

@@ -4,8 +4,9 @@
 
 #include <cpuid.h>
 #include <math.h>
+#include <stdlib.h>
 
-#include "plasma_kernels.h"
+#include "fast_kernels.h"
 
 namespace tcap {
 
@@ -14,18 +15,32 @@ namespace {
 // 0 until the first call asks; then the SimdPath this CPU takes.
 int32_t g_nChosenPath = 0;
 
+// The extended state the kernel saves for us (XCR0): bit 1 SSE, 2 AVX,
+// 5 to 7 the AVX-512 opmask and upper registers.
+bool OsSaves(unsigned int bits) {
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0) return false;
+    unsigned int xcr0Low = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    return (xcr0Low & bits) == bits;
+}
+
+bool CpuHasAvx2() {
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_AVX) == 0) return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) || (ebx & bit_AVX2) == 0) return false;
+    return OsSaves(0x6u);
+}
+
 // AVX-512 F, BW and VBMI, with the vector state enabled by the kernel.
 bool CpuHasAvx512Vbmi() {
 #if defined(__x86_64__)
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0) return false;
     if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
     if ((ebx & bit_AVX512F) == 0 || (ebx & bit_AVX512BW) == 0 || (ecx & bit_AVX512VBMI) == 0) return false;
-    unsigned int xcr0Low = 0, xcr0High = 0;
-    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
-    return (xcr0Low & 0xe6u) == 0xe6u;  // SSE, AVX, opmask and both halves of the upper registers
+    return OsSaves(0xe6u);
 #else
-    return false;  // the i386 library has no AVX-512 path
+    return false;  // the i386 library has no AVX-512 path: qemu cannot run it to test it
 #endif
 }
 
@@ -39,22 +54,52 @@ bool CpuHasSse2() {
 #endif
 }
 
-PaintRunFn PlasmaRunFor(SimdPath path) {
-    switch (path) {
+}  // namespace
+
+PaintRunFn PlasmaRunOn(int32_t path) {
+    switch (static_cast<SimdPath>(path)) {
 #if defined(__x86_64__)
         case SimdPath::kAvx512: return PaintRunAvx512;
 #endif
+        case SimdPath::kAvx2: return PaintRunAvx2;
         case SimdPath::kSse2: return PaintRunSse2;
         default: break;
     }
     return PaintRunScalar;
 }
 
+namespace {
+
+PaintRunFn PlasmaRunFor(SimdPath path) { return PlasmaRunOn(static_cast<int32_t>(path)); }
+
+FillSolidFn FillFor(SimdPath path) {
+    switch (path) {
+#if defined(__x86_64__)
+        case SimdPath::kAvx512: return FillSolidAvx512;
+#endif
+        case SimdPath::kAvx2: return FillSolidAvx2;
+        case SimdPath::kSse2: return FillSolidSse2;
+        default: break;
+    }
+    return FillSolid;
+}
+
 }  // namespace
+
+const char* PathName(SimdPath path) {
+    switch (path) {
+        case SimdPath::kScalar: return "scalar";
+        case SimdPath::kSse2: return "SSE2";
+        case SimdPath::kAvx2: return "AVX2";
+        case SimdPath::kAvx512: return "AVX-512";
+    }
+    return "unknown";
+}
 
 SimdPath ChosenPath() {
     if (g_nChosenPath == 0) {
         const SimdPath path = CpuHasAvx512Vbmi() ? SimdPath::kAvx512
+                              : CpuHasAvx2()     ? SimdPath::kAvx2
                               : CpuHasSse2()     ? SimdPath::kSse2
                                                  : SimdPath::kScalar;
         g_nChosenPath = static_cast<int32_t>(path);
@@ -66,6 +111,7 @@ bool PathRuns(SimdPath path) {
     switch (path) {
         case SimdPath::kScalar: return true;
         case SimdPath::kSse2: return CpuHasSse2();
+        case SimdPath::kAvx2: return CpuHasAvx2();
         case SimdPath::kAvx512: return CpuHasAvx512Vbmi();
     }
     return false;
@@ -77,14 +123,34 @@ void FillSineTable(SineTable* pSines, int32_t nUpTo) {
     if (n > pSines->n) pSines->n = n;
 }
 
-void PaintPlasmaOn(SimdPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
-                   const SineTable* pSines) {
+void PaintPlasmaOn(SimdPath path, PlasmaWork* pWork, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d,
+                   int32_t t1) {
     if (!PathRuns(path)) return;
-    PaintPlasmaWith(PlasmaRunFor(path), pData, nWidth, nHeight, d, t1, pSines);
+    PaintPlasmaWith(PlasmaRunFor(path), pWork, pData, nWidth, nHeight, d, t1);
 }
 
-void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1, const SineTable* pSines) {
-    PaintPlasmaWith(PlasmaRunFor(ChosenPath()), pData, nWidth, nHeight, d, t1, pSines);
+void PaintPlasma(PlasmaWork* pWork, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
+    PaintPlasmaWith(PlasmaRunFor(ChosenPath()), pWork, pData, nWidth, nHeight, d, t1);
+}
+
+void PaintPlasmaOn(SimdPath path, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
+    // A plain structure of arrays: zeroed memory is an empty work area.
+    void* pMem = calloc(1, sizeof(PlasmaWork));
+    if (!pMem) return;
+    PaintPlasmaOn(path, static_cast<PlasmaWork*>(pMem), pData, nWidth, nHeight, d, t1);
+    free(pMem);
+}
+
+void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
+    PaintPlasmaOn(ChosenPath(), pData, nWidth, nHeight, d, t1);
+}
+
+void FillSolidOn(SimdPath path, uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r) {
+    if (PathRuns(path)) FillFor(path)(pData, nBytes, b, g, r);
+}
+
+void FillSolidFast(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r) {
+    FillFor(ChosenPath())(pData, nBytes, b, g, r);
 }
 
 }  // namespace tcap

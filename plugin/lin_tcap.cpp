@@ -39,10 +39,12 @@ public:
     int32_t nHeight = 0;      // pixels; written only by Set_Video_Format
     int32_t nWidth = 0;
     VideoFormatInfo formatInfo = {0, 0, 0, 0};  // what Get_Video_Format hands out
-    // sinl(k / 20) for the plasma's columns and rows, filled by the first
-    // plasma frame: later frames skip those sinl calls. This makes the
-    // manager some 64 KB instead of a few words.
-    tcap::SineTable sines = {};
+    // The fast plasma painter's working areas: its table of sinl(k / 20)
+    // for columns and rows, filled by the first plasma frame so that later
+    // frames skip those sinl calls, and the tables of the current strip of
+    // columns, kept here so that Read_Packet needs little stack. They make
+    // the manager some 130 KB instead of a few words.
+    tcap::PlasmaWork work = {};
 };
 
 // Non-null exactly while the plug-in is open.
@@ -201,12 +203,12 @@ namespace {
 
 void PaintSolidInput(LinuxVideoMgr* pMgr, const Input& input, int32_t /*d*/, int32_t /*t1*/, uint8_t* pData) {
     const int32_t nBytes = static_cast<int32_t>(tcap::FrameBytes(pMgr->nWidth, pMgr->nHeight));
-    tcap::FillSolid(pData, nBytes, input.colour[0], input.colour[1], input.colour[2]);
+    tcap::FillSolidFast(pData, nBytes, input.colour[0], input.colour[1], input.colour[2]);
 }
 
 void PaintPlasmaInput(LinuxVideoMgr* pMgr, const Input& /*input*/, int32_t d, int32_t t1, uint8_t* pData) {
-    tcap::FillSineTable(&pMgr->sines, pMgr->nWidth > pMgr->nHeight ? pMgr->nWidth : pMgr->nHeight);
-    tcap::PaintPlasma(pData, pMgr->nWidth, pMgr->nHeight, d, t1, &pMgr->sines);
+    tcap::FillSineTable(&pMgr->work.sines, pMgr->nWidth > pMgr->nHeight ? pMgr->nWidth : pMgr->nHeight);
+    tcap::PaintPlasma(&pMgr->work, pData, pMgr->nWidth, pMgr->nHeight, d, t1);
 }
 
 // Truncates toward zero, then keeps the low 8 bits: T(-1.2) = 255,

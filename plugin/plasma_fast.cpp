@@ -1,6 +1,7 @@
 // The fast plasma painter: the portable part. The inner loop over a run of
 // pixels comes in one form per instruction set (PaintRunScalar at the end of
-// this file, plasma_sse2.cpp, plasma_avx512.cpp); fast_paths.cpp picks one.
+// this file, fast_sse2.cpp, fast_avx2.cpp, fast_avx512.cpp); fast_paths.cpp
+// picks one.
 //
 // Same frames as PaintPlasmaReference, at a small fraction of its cost. The
 // waves are computed exactly as there (same expressions, same precision), but
@@ -64,7 +65,7 @@
 #include <math.h>
 #include <string.h>
 
-#include "plasma_kernels.h"
+#include "fast_kernels.h"
 #include "tcap_internal.h"
 
 namespace tcap {
@@ -72,14 +73,12 @@ namespace tcap {
 namespace {
 
 constexpr long double kFixedScale = 16777216.0L;  // 2^kFracBits
-// Fractions this close to a whole number (in units of 2^-24) are left to the
-// extended arithmetic when the fixed-point sums are not exact.
+// Fractions of the 8.24 sums this close to a whole number (in units of
+// 2^-24) are left to the extended arithmetic in the per-pixel runs.
 constexpr uint32_t kGuard = 32;
 // Slack added to the double-precision bounds of u and s (their own rounding
 // is below 2^-22 for magnitudes below 2^31).
 constexpr double kBoundSlack = 1.0 / 1024;
-// Past this column every sum is positive: u >= x - 150 and R >= -150.
-constexpr int32_t kLowColumns = 320;
 
 // Everything that depends on d and T1 only.
 struct PlasmaFrame {
@@ -94,24 +93,6 @@ struct PlasmaFrame {
     long double columnSwell;
     long double rowAmp;
     long double rowSwell;
-};
-
-// One strip of columns: sines, fixed-point u and bounds of u. The sine of
-// x / 20 is also the sine row x needs, so rows within the strip's range of
-// columns take theirs from here: one sinl per column or row, not both.
-struct ColumnStrip {
-    int32_t x0;
-    int32_t n;
-    int32_t nLow;      // leading columns with suffix minima
-    bool exact;        // every U is u * 2^24 exactly
-    bool integral;     // and every u is a whole number
-    double uMin;       // bounds of u over the strip, widened by kBoundSlack
-    double uMax;
-    double waveScale;  // about columnWave[x] / sine[x]
-    double lowSuffixMin[kLowColumns];  // min of u over [i, nLow), widened
-    int64_t lowFixed[kLowColumns];     // U of the leading columns, where sums may be negative
-    long double sine[kFastStrip];      // sinl(x / 20)
-    uint32_t low[kFastStrip + kGroup]; // U mod 2^32
 };
 
 struct RowSum {
@@ -215,7 +196,11 @@ void SetUpStrip(const PlasmaFrame& f, const SineTable* pSines, int32_t x0, int32
             c->lowFixed[i] = fixed;
         }
     }
-    for (int32_t i = n; i < n + kGroup; ++i) c->low[i] = 0;
+    for (int32_t i = n; i < n + kPadding; ++i) c->low[i] = 0;
+    for (int32_t i = 0; i < n + kPadding; ++i) {
+        c->whole[i] = static_cast<uint8_t>(c->low[i] >> 24);
+        c->frac[i] = static_cast<int16_t>(static_cast<int32_t>((c->low[i] >> 8) & 0xffffu) - 0x8000);
+    }
     c->exact = exact;
     c->integral = integral;
     c->uMin = lo - kBoundSlack;
@@ -284,11 +269,11 @@ void PaintFoldedRun(PaintRunFn paintRun, const PlasmaFrame& f, const ColumnStrip
                     int32_t i1, bool checked, const FoldedPalette& t, RunScratch* w, uint8_t* pRow) {
     const uint16_t* masks = w->masks;
     const int32_t n = i1 - i0;
-    const uint32_t bias = static_cast<uint32_t>(static_cast<uint64_t>(r.fixed)) + (checked ? kGuard : 0);
-    const uint32_t window = checked ? 2 * kGuard : 0;
+    // The row's 8.16 value: the top 24 of its low 32 bits in 8.24.
+    const RowBias bias = MakeRowBias(static_cast<uint32_t>(static_cast<uint64_t>(r.fixed)) >> 8, checked);
     uint8_t* p = pRow + 3 * static_cast<size_t>(i0);
     // Whether any pixel needs the exact arithmetic.
-    const bool near = paintRun(c.low + i0, n, bias, window, t, w, p);
+    const bool near = paintRun(c.whole + i0, c.frac + i0, n, bias, t, w, p);
     if (!near) return;
     for (int32_t g = 0; g * kGroup < n; ++g) {
         for (uint32_t m = masks[g]; m != 0; m &= m - 1) {
@@ -356,27 +341,35 @@ void PaintStripRow(PaintRunFn paintRun, const PlasmaFrame& f, const ColumnStrip&
         PaintSignedRun(f, c, r, p, c.n, pRow);
         return;
     }
-    if (c.exact && r.exact && gSign > 0 && rSign > 0) {
-        UseFolded(f, ud, ud2, t);
-        PaintFoldedRun(paintRun, f, c, r, p, c.n, false, *t, w, pRow);
-        return;
-    }
     UseFolded(f, ud + (gSign < 0), ud2 + (rSign < 0), t);
     PaintFoldedRun(paintRun, f, c, r, p, c.n, true, *t, w, pRow);
 }
 
 }  // namespace
 
-void PaintPlasmaWith(PaintRunFn paintRun, uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1,
-                     const SineTable* pSines) {
+RowBias MakeRowBias(uint32_t row816, bool checked) {
+    const uint32_t guard = checked ? static_cast<uint32_t>(kGuard16) : 0;
+    const uint32_t row = (row816 & 0xffffffu) + guard;
+    const uint32_t fracAdd = row & 0xffffu;
+    RowBias bias{};
+    bias.rowWhole = static_cast<uint8_t>(row >> 16);  // the carry out of fraction + guard included
+    bias.fracAdd = static_cast<int16_t>(static_cast<int32_t>(fracAdd) - (fracAdd >= 0x8000u ? 0x10000 : 0));
+    bias.carryAbove = static_cast<int16_t>(0x7fff - static_cast<int32_t>(fracAdd));
+    bias.nearBelow = static_cast<int16_t>(static_cast<int32_t>(2 * guard) - 0x8000);
+    return bias;
+}
+
+void PaintPlasmaWith(PaintRunFn paintRun, PlasmaWork* pWork, uint8_t* pData, int32_t nWidth, int32_t nHeight,
+                     int32_t d, int32_t t1) {
     if (nWidth <= 0 || nHeight <= 0) return;
-    PlasmaFrame f{};
+    PlasmaFrame f{};  // about 900 bytes: the rest lives in the work area
     SetUpFrame(d, t1, &f);
-    // Left uninitialised on purpose, being some 40 KB: SetUpStrip writes
-    // every entry of a strip's tables before they are read.
-    ColumnStrip c;  // NOLINT(cppcoreguidelines-pro-type-member-init)
-    FoldedPalette t{};
-    RunScratch w{};
+    const SineTable* pSines = &pWork->sines;
+    // SetUpStrip writes every entry of a strip's tables before they are read.
+    ColumnStrip& c = pWork->strip;
+    FoldedPalette& t = pWork->palette;
+    t.valid = false;  // built for the last frame's palettes
+    RunScratch& w = pWork->scratch;
     for (int32_t x0 = 0; x0 < nWidth; x0 += kFastStrip) {
         const int32_t n = nWidth - x0 < kFastStrip ? nWidth - x0 : kFastStrip;
         SetUpStrip(f, pSines, x0, n, &c);
@@ -388,30 +381,6 @@ void PaintPlasmaWith(PaintRunFn paintRun, uint8_t* pData, int32_t nWidth, int32_
         }
     }
 }
-
-namespace {
-
-// Palette indices of a run: idx[i] = top byte of low[i] + bias, and bit
-// i % 16 of masks[i / 16] set where the 24 bits below it are under `window`.
-// Whole groups of 16: reads up to 15 values past n.
-// Returns whether any bit is set.
-bool FoldIndices(const uint32_t* low, int32_t n, uint32_t bias, uint32_t window, uint8_t* idx,
-                       uint16_t* masks) {
-    uint32_t any = 0;
-    for (int32_t g = 0; g * kGroup < n; ++g) {
-        uint32_t m = 0;
-        for (int32_t j = 0; j < kGroup; ++j) {
-            const uint32_t v = low[g * kGroup + j] + bias;
-            idx[g * kGroup + j] = static_cast<uint8_t>(v >> kFracBits);
-            m |= static_cast<uint32_t>((v & kFracMask) < window) << j;
-        }
-        masks[g] = static_cast<uint16_t>(m);
-        any |= m;
-    }
-    return any != 0;
-}
-
-}  // namespace
 
 // p[0 .. 3n) = the pixels pixel[idx[0]], ..., pixel[idx[n - 1]], three bytes
 // each; whole words are assembled from several pixels so that each store
@@ -443,11 +412,25 @@ void WritePixels(const uint32_t* pixel, const uint8_t* idx, int32_t n, uint8_t* 
     for (; i < n; ++i, p += 3) memcpy(p, &pixel[idx[i]], 3);  // bytes b, g, r of a little-endian word
 }
 
-bool PaintRunScalar(const uint32_t* low, int32_t n, uint32_t bias, uint32_t window, const FoldedPalette& t,
+// The run one pixel at a time, index and pixel together. Flagged pixels are
+// rare (a few in 65 536), so their mask bits are set as they come.
+bool PaintRunScalar(const uint8_t* whole, const int16_t* frac, int32_t n, const RowBias& r, const FoldedPalette& t,
                     RunScratch* w, uint8_t* p) {
-    const bool near = FoldIndices(low, n, bias, window, w->idx, w->masks);
-    WritePixels(t.pixel, w->idx, n, p);
-    return near;
+    uint16_t* masks = w->masks;
+    for (int32_t g = 0; g * kGroup < n; ++g) masks[g] = 0;
+    const uint16_t fracAdd = static_cast<uint16_t>(r.fracAdd);
+    bool any = false;
+    for (int32_t i = 0; i < n; ++i, p += 3) {
+        const int16_t sum = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(frac[i]) + fracAdd));
+        const uint32_t carry = frac[i] > r.carryAbove;
+        const uint32_t pixel = t.pixel[static_cast<uint8_t>(whole[i] + r.rowWhole + carry)];
+        memcpy(p, &pixel, 3);  // bytes b, g, r of a little-endian word
+        if (sum < r.nearBelow) {
+            masks[i / kGroup] = static_cast<uint16_t>(masks[i / kGroup] | 1u << (i % kGroup));
+            any = true;
+        }
+    }
+    return any;
 }
 
 }  // namespace tcap

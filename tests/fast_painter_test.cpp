@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fast_kernels.h"
 #include "fast_paths.h"
 #include "frames.h"
 #include "tcap_internal.h"
@@ -36,18 +37,13 @@ std::string Describe(const PlasmaCase& c) {
     return text;
 }
 
-const char* PathName(SimdPath path) {
-    switch (path) {
-        case SimdPath::kScalar: return "scalar";
-        case SimdPath::kSse2: return "SSE2";
-        case SimdPath::kAvx512: return "AVX-512";
-    }
-    return "unknown";
-}
+using tcap::PathName;
+
+const SimdPath kAllPaths[] = {SimdPath::kScalar, SimdPath::kSse2, SimdPath::kAvx2, SimdPath::kAvx512};
 
 std::vector<SimdPath> RunnablePaths() {
     std::vector<SimdPath> paths;
-    for (SimdPath path : {SimdPath::kScalar, SimdPath::kSse2, SimdPath::kAvx512}) {
+    for (SimdPath path : kAllPaths) {
         if (tcap::PathRuns(path)) paths.push_back(path);
     }
     return paths;
@@ -71,14 +67,16 @@ void ExpectMatchesReference(const PlasmaCase& c) {
     EXPECT_TRUE(SameFrame(reference.data(), chosen.data(), reference.bytes(), c.width)) << "PaintPlasma";
     // As Read_Packet paints: with the manager's table of sines, filled for the
     // whole frame or, mixing table and computed sines, for a few columns only.
-    static tcap::SineTable sines;
+    // The work area is reused from frame to frame, as the manager's is.
+    static tcap::PlasmaWork* const work = static_cast<tcap::PlasmaWork*>(calloc(1, sizeof(tcap::PlasmaWork)));
     for (int32_t filled : {c.width > c.height ? c.width : c.height, 7}) {
-        sines.n = 0;
-        tcap::FillSineTable(&sines, filled);
+        work->sines.n = 0;
+        tcap::FillSineTable(&work->sines, filled);
         GuardedFrame tabled(BytesOf(c.width, c.height));
-        tcap::PaintPlasma(tabled.data(), c.width, c.height, c.d, c.t1, &sines);
+        tcap::PaintPlasma(work, tabled.data(), c.width, c.height, c.d, c.t1);
         EXPECT_TRUE(tabled.GuardIntact());
-        EXPECT_TRUE(SameFrame(reference.data(), tabled.data(), reference.bytes(), c.width)) << "PaintPlasma with " << sines.n << " sines in the table";
+        EXPECT_TRUE(SameFrame(reference.data(), tabled.data(), reference.bytes(), c.width))
+            << "PaintPlasma with " << work->sines.n << " sines in the table";
     }
 }
 
@@ -198,28 +196,107 @@ TEST(FastPainterTest, PaintsNothingForEmptySizes) {
     }
 }
 
-// The path the dispatcher takes must be the one the CPU calls for: on
-// x86-64 the widest it runs (SSE2 is always there); on i386 whatever the test
-// run says the emulated CPU has (TCAP_EXPECT_SIMD_PATH, set by the test
-// entries that pick a CPU), and never AVX-512, which only the x86-64 library has.
+// The inner loops at the edges of the guard band. The argument for
+// exactness bounds the error of the 8.16 sums by 2.01 units of 2^-16, so
+// every pixel whose sum lies within 3 units of a whole number (fraction 0, 1,
+// 2, 2^16 - 2, 2^16 - 1) must be handed to the exact arithmetic. Columns and
+// rows are constructed so that their sums land on each of those fractions,
+// and on each side of the band's edges, for several row values.
+TEST(GuardBandTest, EveryPathFlagsTheSumsTheArgumentCannotDecide) {
+    const uint32_t kFractions[] = {0, 1, 2, 3, 4, 5, 6, 7, 100, 0x7fff, 0x8000, 0x8001, 65529, 65530, 65531,
+                                   65532, 65533, 65534, 65535};
+    constexpr int32_t kRequired = 3;  // from the argument: |error| < 2.01
+    tcap::FoldedPalette palette{};
+    for (uint32_t k = 0; k < 256; ++k) {
+        palette.planes[0][k] = static_cast<uint8_t>(k);
+        palette.planes[1][k] = static_cast<uint8_t>(255u - k);
+        palette.planes[2][k] = static_cast<uint8_t>(k ^ 0x5au);
+        palette.pixel[k] = k | (255u - k) << 8 | (k ^ 0x5au) << 16;
+    }
+    constexpr int32_t kN = 200;
+    std::mt19937 random(7u);
+    for (uint32_t rowFrac : {0u, 1u, 3u, 12345u, 0x8000u, 65533u, 65535u}) {
+        for (uint32_t rowWhole : {0u, 17u, 255u}) {
+            const uint32_t row816 = rowWhole << 16 | rowFrac;
+            const tcap::RowBias bias = tcap::MakeRowBias(row816, true);
+            alignas(64) uint8_t whole[kN + tcap::kPadding] = {};
+            alignas(64) int16_t frac[kN + tcap::kPadding] = {};
+            uint32_t target[kN];
+            for (int32_t i = 0; i < kN; ++i) {
+                target[i] = kFractions[static_cast<size_t>(i) % (sizeof kFractions / sizeof kFractions[0])];
+                whole[i] = static_cast<uint8_t>(random());
+                const uint32_t f = (target[i] - rowFrac) & 0xffffu;  // column fraction: the sum lands on target
+                frac[i] = static_cast<int16_t>(static_cast<int32_t>(f) - 0x8000);
+            }
+            for (SimdPath path : RunnablePaths()) {
+                SCOPED_TRACE(::testing::Message() << PathName(path) << ", row " << rowWhole << " + " << rowFrac
+                                                  << "/65536");
+                static tcap::RunScratch scratch;
+                GuardedFrame out(BytesOf(kN, 1));
+                tcap::PlasmaRunOn(static_cast<int32_t>(path))(whole, frac, kN, bias, palette, &scratch, out.data());
+                EXPECT_TRUE(out.GuardIntact());
+                for (int32_t i = 0; i < kN; ++i) {
+                    const uint32_t f = target[i];
+                    const bool flagged = (scratch.masks[i / 16] >> (i % 16) & 1u) != 0;
+                    const bool undecided = f < static_cast<uint32_t>(kRequired) || f > 65536u - kRequired;
+                    if (undecided) {
+                        EXPECT_TRUE(flagged) << "pixel " << i << ": fraction " << f << " is not handed over";
+                        continue;
+                    }
+                    if (f >= 8 && f <= 65528) {
+                        EXPECT_FALSE(flagged) << "pixel " << i << ": fraction " << f;
+                    }
+                    if (flagged) continue;
+                    // floor of (column + row) in 8.16: the column's fraction is
+                    // f - rowFrac mod 2^16, so a carry came out where f < rowFrac.
+                    const uint32_t index = (whole[i] + rowWhole + (f < rowFrac ? 1u : 0u)) & 255u;
+                    uint32_t px = 0;
+                    std::memcpy(&px, out.data() + 3 * i, 3);
+                    EXPECT_EQ(px, palette.pixel[index] & 0xffffffu) << "pixel " << i << ": fraction " << f;
+                }
+            }
+        }
+    }
+}
+
+// The path the dispatcher takes must be the one the CPU calls for: the one
+// the test run names (TCAP_EXPECT_SIMD_PATH, set by the entries that run the
+// tests on an emulated CPU), or else the widest the CPU runs. The i386
+// library never takes AVX-512, which it does not have.
 TEST(PathChoiceTest, TakesThePathTheCpuCallsFor) {
     EXPECT_TRUE(tcap::PathRuns(SimdPath::kScalar));
     EXPECT_TRUE(tcap::PathRuns(tcap::ChosenPath()));
     if (sizeof(void*) == 8) {
         EXPECT_TRUE(tcap::PathRuns(SimdPath::kSse2));
-        const SimdPath widest = tcap::PathRuns(SimdPath::kAvx512) ? SimdPath::kAvx512 : SimdPath::kSse2;
-        EXPECT_EQ(tcap::ChosenPath(), widest);
-        return;
-    }
-    EXPECT_FALSE(tcap::PathRuns(SimdPath::kAvx512));
-    const char* expected = std::getenv("TCAP_EXPECT_SIMD_PATH");
-    if (expected == nullptr) GTEST_SKIP() << "no expected path given for this CPU";
-    if (std::strcmp(expected, "scalar") == 0) {
-        EXPECT_EQ(tcap::ChosenPath(), SimdPath::kScalar);
-        EXPECT_FALSE(tcap::PathRuns(SimdPath::kSse2));
     } else {
-        EXPECT_STREQ(expected, "sse2");
-        EXPECT_EQ(tcap::ChosenPath(), SimdPath::kSse2);
+        EXPECT_FALSE(tcap::PathRuns(SimdPath::kAvx512));
+    }
+    SimdPath widest = SimdPath::kScalar;
+    for (SimdPath path : kAllPaths) {
+        if (tcap::PathRuns(path)) widest = path;
+    }
+    EXPECT_EQ(tcap::ChosenPath(), widest);
+    if (const char* expected = std::getenv("TCAP_EXPECT_SIMD_PATH")) {
+        EXPECT_STREQ(PathName(tcap::ChosenPath()), expected);
+    }
+}
+
+// The solid fill on every path: the bytes FillSolid writes, whole pixels
+// only, nothing outside the frame, at sizes around each path's block.
+TEST(FastFillTest, MatchesFillSolidOnEveryPath) {
+    for (int32_t pixels : {0, 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 1000, 4097}) {
+        for (int32_t extra : {0, 1, 2}) {  // byte counts that are not whole pixels
+            const int32_t bytes = 3 * pixels + extra;
+            GuardedFrame expected(static_cast<size_t>(bytes));
+            tcap::FillSolid(expected.data(), bytes, 11, 22, 33);
+            for (SimdPath path : RunnablePaths()) {
+                GuardedFrame fast(static_cast<size_t>(bytes));
+                tcap::FillSolidOn(path, fast.data(), bytes, 11, 22, 33);
+                EXPECT_TRUE(fast.GuardIntact()) << PathName(path) << ", " << bytes << " bytes";
+                EXPECT_TRUE(SameFrame(expected.data(), fast.data(), static_cast<size_t>(bytes), pixels))
+                    << PathName(path) << ", " << bytes << " bytes";
+            }
+        }
     }
 }
 

@@ -82,6 +82,17 @@ TEST(GoldenFramesTest, PlasmaFramesKeepTheirRecordedDigests) {
         std::snprintf(what, sizeof what, "%dx%d d=%d T1=%d", f.width, f.height, f.d, f.t1);
         EXPECT_EQ(Md5OfReference(f), f.md5) << what << ", straightforward painter";
         EXPECT_EQ(Md5OfFast(f), f.md5) << what << ", fast painter";
+        for (tcap::SimdPath path : {tcap::SimdPath::kScalar, tcap::SimdPath::kSse2, tcap::SimdPath::kAvx2,
+                                    tcap::SimdPath::kAvx512}) {
+            if (!tcap::PathRuns(path)) continue;
+            std::vector<uint8_t> frame(static_cast<size_t>(f.width) * static_cast<size_t>(f.height) * 3);
+            tcap::PaintPlasmaOn(path, frame.data(), f.width, f.height, f.d, f.t1);
+            EXPECT_EQ(tcap_host::Md5::Of(frame.data(), frame.size()), f.md5) << what << ", " << tcap::PathName(path);
+        }
+    }
+    // On an emulated CPU the run names the path it forces.
+    if (const char* expected = std::getenv("TCAP_EXPECT_SIMD_PATH")) {
+        EXPECT_STREQ(tcap::PathName(tcap::ChosenPath()), expected);
     }
 }
 

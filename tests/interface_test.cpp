@@ -6,13 +6,15 @@
 // calling its own.
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <pthread.h>
+#include <string.h>
+#include <sys/mman.h>
 #include <sys/time.h>
 #include <time.h>
 
-#include <vector>
-
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "frames.h"
 #include "plugin_library.h"
@@ -421,6 +423,119 @@ TEST_F(InterfaceTest, ReloadingStartsCounterAndClockAfresh) {
     EXPECT_EQ(p.GetTickCount(), 1123u);
     OpenWith(1, 1, 0);
     EXPECT_EQ(ReadHex(1, 1), "ff0285\n");
+}
+
+// A thread whose stack is memory the test owns, filled with a marker, with an
+// inaccessible page below it: an overflow faults, and afterwards the lowest
+// overwritten byte tells how deep the stack went.
+class MeasuredThread {
+public:
+    static constexpr size_t kPage = 4096;
+    static constexpr uint8_t kMarker = 0x5a;
+
+    explicit MeasuredThread(size_t stackBytes) : bytes_(stackBytes) {
+        base_ = static_cast<uint8_t*>(
+            mmap(nullptr, bytes_ + kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        if (base_ == MAP_FAILED) base_ = nullptr;
+        if (base_) {
+            mprotect(base_, kPage, PROT_NONE);
+            memset(base_ + kPage, kMarker, bytes_);
+        }
+    }
+    ~MeasuredThread() {
+        if (base_) munmap(base_, bytes_ + kPage);
+    }
+
+    // Runs fn(arg) on the thread; answers the bytes of stack it used, or 0 if
+    // the thread could not be made.
+    size_t Run(void* (*fn)(void*), void* arg) {
+        if (!base_) return 0;
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        pthread_attr_setstack(&attr, base_ + kPage, bytes_);
+        pthread_t thread;
+        const bool started = pthread_create(&thread, &attr, fn, arg) == 0;
+        pthread_attr_destroy(&attr);
+        if (!started) return 0;
+        pthread_join(thread, nullptr);
+        size_t untouched = 0;
+        while (untouched < bytes_ && base_[kPage + untouched] == kMarker) ++untouched;
+        return bytes_ - untouched;
+    }
+
+private:
+    size_t bytes_;
+    uint8_t* base_ = nullptr;
+};
+
+struct ReadOnThread {
+    const tcap_host::PluginApi* api;
+    VideoPacket* packet;
+    int32_t result;
+};
+
+void* ReadPacketOnThread(void* arg) {
+    auto* job = static_cast<ReadOnThread*>(arg);
+    job->result = job->api->Read_Packet(job->packet);
+    return nullptr;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TCAP_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TCAP_ASAN 1
+#endif
+#endif
+
+// Hosts, 32-bit ones above all, give capture threads small stacks: Read_Packet
+// paints on a thread with 32 KiB of stack and stays within 16 KiB of it.
+class SmallStackTest : public InterfaceTest {
+protected:
+    void SetUp() override {
+#ifdef TCAP_ASAN
+        GTEST_SKIP() << "AddressSanitizer's frames and redzones make the stack deeper than the plug-in's own";
+#endif
+        InterfaceTest::SetUp();
+        fake::At(100000);  // a tick count where the waves are strong
+    }
+
+    void ReadOnSmallStack(int32_t width, int32_t height, int32_t input) {
+        SCOPED_TRACE(::testing::Message() << width << "x" << height << " input " << input);
+        constexpr size_t kStack = 32 * 1024;
+        constexpr size_t kBudget = 16 * 1024;
+        OpenWith(width, height, input);
+        const size_t bytes = BytesOf(width, height);
+        // Pages cost nothing until painted: the widest frame is 2 GiB.
+        void* frame = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        ASSERT_NE(frame, MAP_FAILED) << "no room for a frame of " << bytes << " bytes";
+        VideoPacket k = PacketFor(static_cast<uint8_t*>(frame));
+        ReadOnThread job = {&p, &k, -1};
+        MeasuredThread thread(kStack);
+        const size_t used = thread.Run(ReadPacketOnThread, &job);
+        EXPECT_EQ(job.result, 0);
+        EXPECT_EQ(k.ulDataSize, bytes);
+        EXPECT_GT(used, 0u) << "the thread did not run";
+        EXPECT_LE(used, kBudget) << "stack used: " << used << " bytes";
+        std::printf("  %dx%d input %d: %zu bytes of the thread's stack used\n", width, height, input, used);
+        munmap(frame, bytes);
+        p.Close_Plugin();
+    }
+};
+
+TEST_F(SmallStackTest, PaintsCommonAndWideFrames) {
+    ReadOnSmallStack(1920, 1080, 0);
+    ReadOnSmallStack(4096, 2160, 0);
+    ReadOnSmallStack(1 << 20, 2, 0);  // many strips, past the table of sines
+    ReadOnSmallStack(4096, 2160, 2);
+}
+
+// The widest frame accepted is 715827882 x 1: every one of its columns needs
+// a sinl of its own, some two minutes of work here and far more under an
+// emulator, so it runs natively on x86-64 only.
+TEST_F(SmallStackTest, PaintsTheWidestFrame) {
+    if (sizeof(void*) < 8) GTEST_SKIP() << "715827882 sinl calls take too long under an emulator";
+    ReadOnSmallStack(715827882, 1, 0);
 }
 
 TEST_F(InterfaceTest, ThousandsOfOpenCloseCyclesStayFreshAndLeakNothing) {

@@ -1,11 +1,12 @@
-// The fast plasma painter's inner loop with AVX-512 (F, BW and VBMI), in the
-// x86-64 library: the palette lookups are byte permutes over three 256-byte
-// planes, 64 pixels at a time. The vector code carries target attributes;
-// the rest of the library stays at the baseline.
+// AVX-512 forms of the fast painters, in the x86-64 library: the plasma with
+// its palette lookups as byte permutes (VBMI) over three 256-byte planes, 64
+// pixels at a time, and the solid fill with 64-byte stores. Each function
+// carries a target attribute; the rest of the library stays at the baseline.
 #include <immintrin.h>
 #include <stdint.h>
+#include <string.h>
 
-#include "plasma_kernels.h"
+#include "fast_kernels.h"
 
 #if defined(__x86_64__)
 
@@ -39,16 +40,19 @@ constexpr Interleave kInterleave;
 
 // What FoldIndices and WritePixels do together, 64 pixels at a time: the
 // palette bytes come from byte permutes over the three 256-byte planes, so
-// no index leaves the vector registers. Partial groups use masked loads and
-// stores, so nothing past the run is read from low[] beyond its padding or
-// written at all.
+// no index leaves the vector registers. The loads may read into the strip's
+// padding; the last group's stores are masked, so nothing past the run is
+// written.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
-    const uint32_t* low, int32_t n, uint32_t bias, uint32_t window, const FoldedPalette& t, RunScratch* w,
-    uint8_t* p) {
+    const uint8_t* whole, const int16_t* frac, int32_t n, const RowBias& r, const FoldedPalette& t,
+    RunScratch* w, uint8_t* p) {
     const uint8_t (*planes)[256] = t.planes;
     uint16_t* masks = w->masks;
-    const __m512i vBias = _mm512_set1_epi32(static_cast<int32_t>(bias));
-    const __m512i vWindow = _mm512_set1_epi32(static_cast<int32_t>(window << 8));
+    const __m512i vAdd = _mm512_set1_epi16(r.fracAdd);
+    const __m512i vCarry = _mm512_set1_epi16(r.carryAbove);
+    const __m512i vNear = _mm512_set1_epi16(r.nearBelow);
+    const __m512i vRow = _mm512_set1_epi8(static_cast<char>(r.rowWhole));
+    const __m512i vOne = _mm512_set1_epi8(1);
     __m512i table[3][4];
     for (int ch = 0; ch < 3; ++ch) {
         for (int k = 0; k < 4; ++k) table[ch][k] = _mm512_load_si512(planes[ch] + static_cast<size_t>(64 * k));
@@ -62,24 +66,13 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
     uint64_t any = 0;
     for (int32_t i = 0; i < n; i += 64) {
         const int32_t left = n - i;  // pixels of this group: min(left, 64)
-        __m128i quarter[4];
-        uint64_t near = 0;
-        for (int k = 0; k < 4; ++k) {
-            const int32_t count = left - 16 * k;
-            const __mmask16 lanes =
-                count >= 16 ? static_cast<__mmask16>(0xffff)
-                            : static_cast<__mmask16>(count > 0 ? (1u << count) - 1 : 0);
-            const __m512i v = _mm512_add_epi32(_mm512_maskz_loadu_epi32(lanes, low + i + static_cast<size_t>(16 * k)), vBias);
-            // (The zero-masking forms avoid the undefined vectors GCC 12 warns about.)
-            quarter[k] = _mm512_maskz_cvtepi32_epi8(lanes, _mm512_maskz_srli_epi32(lanes, v, kFracBits));
-            const __mmask16 close =
-                _mm512_mask_cmplt_epu32_mask(lanes, _mm512_maskz_slli_epi32(lanes, v, 32 - kFracBits), vWindow);
-            near |= static_cast<uint64_t>(close) << (16 * k);
-        }
-        __m512i idx = _mm512_castsi128_si512(quarter[0]);
-        idx = _mm512_inserti32x4(idx, quarter[1], 1);
-        idx = _mm512_inserti32x4(idx, quarter[2], 2);
-        idx = _mm512_inserti32x4(idx, quarter[3], 3);
+        const __m512i f0 = _mm512_loadu_si512(frac + i);
+        const __m512i f1 = _mm512_loadu_si512(frac + i + 32);
+        const uint64_t near = uint64_t{_mm512_cmplt_epi16_mask(_mm512_add_epi16(f0, vAdd), vNear)} |
+                              uint64_t{_mm512_cmplt_epi16_mask(_mm512_add_epi16(f1, vAdd), vNear)} << 32;
+        const __mmask64 carry = _mm512_kunpackd(_mm512_cmpgt_epi16_mask(f1, vCarry), _mm512_cmpgt_epi16_mask(f0, vCarry));
+        __m512i idx = _mm512_add_epi8(_mm512_loadu_si512(whole + i), vRow);
+        idx = _mm512_mask_add_epi8(idx, carry, idx, vOne);
         const __mmask64 upper = _mm512_movepi8_mask(idx);  // index bit 7: entries 128..255
         __m512i plane[3];
         for (int ch = 0; ch < 3; ++ch) {
@@ -102,6 +95,28 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
         any |= near;
     }
     return any != 0;
+}
+
+// Three vectors hold 64 pixels (192 bytes).
+__attribute__((target("avx512f"))) void FillSolidAvx512(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g,
+                                                        uint8_t r) {
+    const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
+    alignas(64) uint8_t pattern[192];
+    for (size_t i = 0; i < 192; i += 3) {
+        pattern[i] = b;
+        pattern[i + 1] = g;
+        pattern[i + 2] = r;
+    }
+    const __m512i v0 = _mm512_load_si512(pattern);
+    const __m512i v1 = _mm512_load_si512(pattern + 64);
+    const __m512i v2 = _mm512_load_si512(pattern + 128);
+    size_t i = 0;
+    for (; i + 192 <= n; i += 192) {
+        _mm512_storeu_si512(pData + i, v0);
+        _mm512_storeu_si512(pData + i + 64, v1);
+        _mm512_storeu_si512(pData + i + 128, v2);
+    }
+    memcpy(pData + i, pattern, n - i);
 }
 
 }  // namespace tcap
