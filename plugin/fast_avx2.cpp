@@ -42,6 +42,17 @@ __attribute__((target("avx2"))) bool FoldIndicesAvx2(const uint8_t* whole, const
     return any != 0;
 }
 
+
+__attribute__((target("avx2"))) inline __m256i LoadU256(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+__attribute__((target("avx2"))) inline void StoreU256(uint8_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+__attribute__((target("avx2"))) inline void StoreA256(uint8_t* p, __m256i v) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
 }  // namespace
 
 bool PaintRunAvx2(const uint8_t* whole, const int16_t* frac, int32_t n, const RowBias& r, const FoldedPalette& t,
@@ -51,26 +62,35 @@ bool PaintRunAvx2(const uint8_t* whole, const int16_t* frac, int32_t n, const Ro
     return near;
 }
 
-// Three vectors hold 32 pixels (96 bytes).
+// 32 pixels (96 bytes) fill three vectors. The stores are aligned: one
+// unaligned vector covers the head, and the pattern is taken from the phase
+// the first aligned address falls on.
 __attribute__((target("avx2"))) void FillSolidAvx2(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g,
                                                    uint8_t r) {
     const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
-    alignas(32) uint8_t pattern[96];
-    for (size_t i = 0; i < 96; i += 3) {
+    alignas(32) uint8_t pattern[96 + 32];  // every phase of the pixel, a block long
+    for (size_t i = 0; i < sizeof pattern; i += 3) {
         pattern[i] = b;
-        pattern[i + 1] = g;
-        pattern[i + 2] = r;
+        if (i + 1 < sizeof pattern) pattern[i + 1] = g;
+        if (i + 2 < sizeof pattern) pattern[i + 2] = r;
     }
-    const __m256i v0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(pattern));
-    const __m256i v1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(pattern + 32));
-    const __m256i v2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(pattern + 64));
-    size_t i = 0;
+    if (n < 96 + 32) {
+        for (size_t i = 0; i < n; i += 96) memcpy(pData + i, pattern, n - i < 96 ? n - i : 96);
+        return;
+    }
+    StoreU256(pData, LoadU256(pattern));
+    const size_t head = (0u - reinterpret_cast<uintptr_t>(pData)) & 31u;  // bytes up to the aligned address
+    const uint8_t* phase = pattern + head % 3;
+    const __m256i v0 = LoadU256(phase);
+    const __m256i v1 = LoadU256(phase + 32);
+    const __m256i v2 = LoadU256(phase + 64);
+    size_t i = head;
     for (; i + 96 <= n; i += 96) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pData + i), v0);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pData + i + 32), v1);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pData + i + 64), v2);
+        StoreA256(pData + i, v0);
+        StoreA256(pData + i + 32, v1);
+        StoreA256(pData + i + 64, v2);
     }
-    memcpy(pData + i, pattern, n - i);
+    memcpy(pData + i, phase, n - i);
 }
 
 }  // namespace tcap

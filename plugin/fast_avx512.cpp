@@ -74,49 +74,68 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
         __m512i idx = _mm512_add_epi8(_mm512_loadu_si512(whole + i), vRow);
         idx = _mm512_mask_add_epi8(idx, carry, idx, vOne);
         const __mmask64 upper = _mm512_movepi8_mask(idx);  // index bit 7: entries 128..255
-        __m512i plane[3];
-        for (int ch = 0; ch < 3; ++ch) {
-            plane[ch] = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(table[ch][0], idx, table[ch][1]),
-                                               _mm512_permutex2var_epi8(table[ch][2], idx, table[ch][3]));
+        const __m512i blue = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(table[0][0], idx, table[0][1]),
+                                                    _mm512_permutex2var_epi8(table[0][2], idx, table[0][3]));
+        const __m512i green = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(table[1][0], idx, table[1][1]),
+                                                     _mm512_permutex2var_epi8(table[1][2], idx, table[1][3]));
+        const __m512i red = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(table[2][0], idx, table[2][1]),
+                                                   _mm512_permutex2var_epi8(table[2][2], idx, table[2][3]));
+        const __m512i out0 = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(blue, fromBlueGreen[0], green),
+                                                          kInterleave.redMask[0], fromRed[0], red);
+        const __m512i out1 = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(blue, fromBlueGreen[1], green),
+                                                          kInterleave.redMask[1], fromRed[1], red);
+        const __m512i out2 = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(blue, fromBlueGreen[2], green),
+                                                          kInterleave.redMask[2], fromRed[2], red);
+        uint8_t* q = p + 3 * static_cast<size_t>(i);
+        if (left >= 64) {
+            _mm512_storeu_si512(q, out0);
+            _mm512_storeu_si512(q + 64, out1);
+            _mm512_storeu_si512(q + 128, out2);
+        } else {
+            const int32_t bytes = 3 * left;  // below 192: masked stores end the run exactly
+            const auto maskOf = [bytes](int32_t j) -> __mmask64 {
+                const int32_t inChunk = bytes - 64 * j;
+                return inChunk >= 64 ? ~__mmask64{0} : inChunk > 0 ? (__mmask64{1} << inChunk) - 1 : 0;
+            };
+            _mm512_mask_storeu_epi8(q, maskOf(0), out0);
+            _mm512_mask_storeu_epi8(q + 64, maskOf(1), out1);
+            _mm512_mask_storeu_epi8(q + 128, maskOf(2), out2);
         }
-        const int32_t bytes = 3 * (left < 64 ? left : 64);
-        for (int j = 0; j < 3; ++j) {
-            __m512i out = _mm512_permutex2var_epi8(plane[0], fromBlueGreen[j], plane[1]);
-            out = _mm512_mask_permutexvar_epi8(out, kInterleave.redMask[j], fromRed[j], plane[2]);
-            const int32_t inChunk = bytes - 64 * j;
-            if (inChunk >= 64) {
-                _mm512_storeu_si512(p + 3 * static_cast<size_t>(i) + static_cast<size_t>(64 * j), out);
-            } else if (inChunk > 0) {
-                _mm512_mask_storeu_epi8(p + 3 * static_cast<size_t>(i) + static_cast<size_t>(64 * j),
-                                        (uint64_t{1} << inChunk) - 1, out);
-            }
-        }
-        for (int k = 0; k < 4; ++k) masks[i / kGroup + k] = static_cast<uint16_t>(near >> (16 * k));
+        memcpy(masks + i / kGroup, &near, sizeof near);  // four flag words, in pixel order
         any |= near;
     }
     return any != 0;
 }
 
-// Three vectors hold 64 pixels (192 bytes).
+// 64 pixels (192 bytes) fill three vectors. The stores are aligned: one
+// unaligned vector covers the head, and the pattern is taken from the phase
+// the first aligned address falls on.
 __attribute__((target("avx512f"))) void FillSolidAvx512(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g,
-                                                        uint8_t r) {
+                                                   uint8_t r) {
     const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
-    alignas(64) uint8_t pattern[192];
-    for (size_t i = 0; i < 192; i += 3) {
+    alignas(64) uint8_t pattern[192 + 64];  // every phase of the pixel, a block long
+    for (size_t i = 0; i < sizeof pattern; i += 3) {
         pattern[i] = b;
-        pattern[i + 1] = g;
-        pattern[i + 2] = r;
+        if (i + 1 < sizeof pattern) pattern[i + 1] = g;
+        if (i + 2 < sizeof pattern) pattern[i + 2] = r;
     }
-    const __m512i v0 = _mm512_load_si512(pattern);
-    const __m512i v1 = _mm512_load_si512(pattern + 64);
-    const __m512i v2 = _mm512_load_si512(pattern + 128);
-    size_t i = 0;
+    if (n < 192 + 64) {
+        for (size_t i = 0; i < n; i += 192) memcpy(pData + i, pattern, n - i < 192 ? n - i : 192);
+        return;
+    }
+    _mm512_storeu_si512(pData, _mm512_loadu_si512(pattern));
+    const size_t head = (0u - reinterpret_cast<uintptr_t>(pData)) & 63u;  // bytes up to the aligned address
+    const uint8_t* phase = pattern + head % 3;
+    const __m512i v0 = _mm512_loadu_si512(phase);
+    const __m512i v1 = _mm512_loadu_si512(phase + 64);
+    const __m512i v2 = _mm512_loadu_si512(phase + 128);
+    size_t i = head;
     for (; i + 192 <= n; i += 192) {
-        _mm512_storeu_si512(pData + i, v0);
-        _mm512_storeu_si512(pData + i + 64, v1);
-        _mm512_storeu_si512(pData + i + 128, v2);
+        _mm512_store_si512(pData + i, v0);
+        _mm512_store_si512(pData + i + 64, v1);
+        _mm512_store_si512(pData + i + 128, v2);
     }
-    memcpy(pData + i, pattern, n - i);
+    memcpy(pData + i, phase, n - i);
 }
 
 }  // namespace tcap

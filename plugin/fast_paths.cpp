@@ -14,6 +14,10 @@ namespace {
 
 // 0 until the first call asks; then the SimdPath this CPU takes.
 int32_t g_nChosenPath = 0;
+// 0 until asked; then bit k set when SimdPath k runs here. cpuid can cost
+// microseconds (in a virtual machine it traps to the hypervisor), so it is
+// read once.
+uint32_t g_nRunnablePaths = 0;
 
 // The extended state the kernel saves for us (XCR0): bit 1 SSE, 2 AVX,
 // 5 to 7 the AVX-512 opmask and upper registers.
@@ -98,23 +102,24 @@ const char* PathName(SimdPath path) {
 
 SimdPath ChosenPath() {
     if (g_nChosenPath == 0) {
-        const SimdPath path = CpuHasAvx512Vbmi() ? SimdPath::kAvx512
-                              : CpuHasAvx2()     ? SimdPath::kAvx2
-                              : CpuHasSse2()     ? SimdPath::kSse2
-                                                 : SimdPath::kScalar;
+        const SimdPath path = PathRuns(SimdPath::kAvx512) ? SimdPath::kAvx512
+                              : PathRuns(SimdPath::kAvx2) ? SimdPath::kAvx2
+                              : PathRuns(SimdPath::kSse2) ? SimdPath::kSse2
+                                                          : SimdPath::kScalar;
         g_nChosenPath = static_cast<int32_t>(path);
     }
     return static_cast<SimdPath>(g_nChosenPath);
 }
 
 bool PathRuns(SimdPath path) {
-    switch (path) {
-        case SimdPath::kScalar: return true;
-        case SimdPath::kSse2: return CpuHasSse2();
-        case SimdPath::kAvx2: return CpuHasAvx2();
-        case SimdPath::kAvx512: return CpuHasAvx512Vbmi();
+    if (g_nRunnablePaths == 0) {
+        g_nRunnablePaths = 1u << static_cast<int>(SimdPath::kScalar) |
+                           static_cast<uint32_t>(CpuHasSse2()) << static_cast<int>(SimdPath::kSse2) |
+                           static_cast<uint32_t>(CpuHasAvx2()) << static_cast<int>(SimdPath::kAvx2) |
+                           static_cast<uint32_t>(CpuHasAvx512Vbmi()) << static_cast<int>(SimdPath::kAvx512);
     }
-    return false;
+    const int k = static_cast<int>(path);
+    return k >= 0 && k < 32 && (g_nRunnablePaths >> k & 1u) != 0;
 }
 
 void FillSineTable(SineTable* pSines, int32_t nUpTo) {

@@ -38,6 +38,17 @@ __attribute__((target("sse2"))) bool FoldIndicesSse2(const uint8_t* whole, const
     return any != 0;
 }
 
+
+__attribute__((target("sse2"))) inline __m128i LoadU128(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+__attribute__((target("sse2"))) inline void StoreU128(uint8_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+__attribute__((target("sse2"))) inline void StoreA128(uint8_t* p, __m128i v) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
 }  // namespace
 
 bool PaintRunSse2(const uint8_t* whole, const int16_t* frac, int32_t n, const RowBias& r, const FoldedPalette& t,
@@ -47,27 +58,35 @@ bool PaintRunSse2(const uint8_t* whole, const int16_t* frac, int32_t n, const Ro
     return near;
 }
 
-// Three vectors hold 16 pixels (48 bytes), the smallest whole number of
-// pixels that fills whole vectors.
+// 16 pixels (48 bytes) fill three vectors. The stores are aligned: one
+// unaligned vector covers the head, and the pattern is taken from the phase
+// the first aligned address falls on.
 __attribute__((target("sse2"))) void FillSolidSse2(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g,
                                                    uint8_t r) {
     const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
-    alignas(16) uint8_t pattern[48];
-    for (size_t i = 0; i < 48; i += 3) {
+    alignas(16) uint8_t pattern[48 + 16];  // every phase of the pixel, a block long
+    for (size_t i = 0; i < sizeof pattern; i += 3) {
         pattern[i] = b;
-        pattern[i + 1] = g;
-        pattern[i + 2] = r;
+        if (i + 1 < sizeof pattern) pattern[i + 1] = g;
+        if (i + 2 < sizeof pattern) pattern[i + 2] = r;
     }
-    const __m128i v0 = _mm_load_si128(reinterpret_cast<const __m128i*>(pattern));
-    const __m128i v1 = _mm_load_si128(reinterpret_cast<const __m128i*>(pattern + 16));
-    const __m128i v2 = _mm_load_si128(reinterpret_cast<const __m128i*>(pattern + 32));
-    size_t i = 0;
+    if (n < 48 + 16) {
+        for (size_t i = 0; i < n; i += 48) memcpy(pData + i, pattern, n - i < 48 ? n - i : 48);
+        return;
+    }
+    StoreU128(pData, LoadU128(pattern));
+    const size_t head = (0u - reinterpret_cast<uintptr_t>(pData)) & 15u;  // bytes up to the aligned address
+    const uint8_t* phase = pattern + head % 3;
+    const __m128i v0 = LoadU128(phase);
+    const __m128i v1 = LoadU128(phase + 16);
+    const __m128i v2 = LoadU128(phase + 32);
+    size_t i = head;
     for (; i + 48 <= n; i += 48) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pData + i), v0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pData + i + 16), v1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pData + i + 32), v2);
+        StoreA128(pData + i, v0);
+        StoreA128(pData + i + 16, v1);
+        StoreA128(pData + i + 32, v2);
     }
-    memcpy(pData + i, pattern, n - i);
+    memcpy(pData + i, phase, n - i);
 }
 
 }  // namespace tcap

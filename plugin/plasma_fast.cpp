@@ -5,8 +5,8 @@
 //
 // Same frames as PaintPlasmaReference, at a small fraction of its cost. The
 // waves are computed exactly as there (same expressions, same precision), but
-// the per-pixel work is integer: a fixed-point sum, a shift and one lookup in
-// a table that folds the three palettes together.
+// the per-pixel work is integer: a fixed-point sum and one lookup in a table
+// that folds the three palettes together.
 //
 // Why the result is the same, byte for byte. Write u = x + columnWave[x]
 // (extended, as the reference forms it) and R = y + rowWave (the row base).
@@ -21,40 +21,47 @@
 //    S = U + Rf = n * 2^24 + f (0 <= f < 2^24):
 //    if kGuard <= f <= 2^24 - kGuard, then n < s < n + 1 and s stays more
 //    than (kGuard - 3) * 2^-24 away from both whole numbers.
-// 2. The other two sums. |s + d| and |s + 2d| are below 2^32, where one
-//    extended ulp is 2^-32, far below that distance; so the rounded s + d
+// 2. The inner loops use 8.16: U16 = floor(U / 2^8) and R16 = floor(Rf / 2^8)
+//    (the top 24 of the low 32 bits: a whole byte and a 16-bit fraction).
+//    Each is within (-1.004, 0.004) units of 2^-16 of u * 2^16 and R * 2^16,
+//    so |s * 2^16 - (U16 + R16)| < 2.01 as well, now in units of 2^-16, and
+//    with S16 = U16 + R16 = n * 2^16 + f: if 3 <= f <= 2^16 - 3, then
+//    n < s < n + 1 and s stays more than 0.99 * 2^-16 away from both whole
+//    numbers. The fraction is one 16-bit addition per pixel, the whole part
+//    a byte addition plus the carry out of it; pixels with f within
+//    kGuard16 = 3 of a whole number are flagged. (The guard is folded into
+//    the row's fraction, so a flag is one compare: RowBias.)
+// 3. The other two sums. |s + d| and |s + 2d| are below 2^32, where one
+//    extended ulp is 2^-32, far below those distances; so the rounded s + d
 //    still lies strictly between n + d and n + d + 1, and truncation gives
 //    n + d when n + d >= 0 and n + d + 1 when it is negative (toward zero, not
 //    down). The same for 2d (formed as a 32-bit value, as the reference does),
 //    and for s itself with d = 0.
-// 3. Exact sums. When every U and Rf came out without truncating (the waves
-//    vanish, as at T1 = 0, or happen to be multiples of 2^-24), u + R is a
-//    multiple of 2^-24 below 2^30 in size, which extended precision holds
-//    exactly, and so are s + d and s + 2d. Then S is exact, no guard band is
-//    needed, and whole-number sums truncate to themselves.
-// 4. Folding. Where all of s, s + d and s + 2d have a known sign over a run
+// 4. Whole sums. When every u and R is a whole number (the waves vanish, as
+//    at T1 = 0), the fractions are all 0, s, s + d and s + 2d are whole and
+//    exact, whole sums truncate to themselves, and no pixel needs a flag.
+//    (Exact sums that are not whole are treated like any other: 8.16 cuts
+//    them too.)
+// 5. Folding. Where all of s, s + d and s + 2d have a known sign over a run
 //    of pixels, the three bytes depend only on n mod 256: one table of 256
 //    pixels built for the offsets d + [s + d < 0] and 2d + [s + 2d < 0] paints
-//    the run (for exact sums, the offsets apply only where the sums are not
-//    whole, so there folding is used only while every sum is non-negative, or
-//    every sum is whole). The low 32 bits of S hold n mod 256 in their top
-//    byte and f below it, so the run needs 32-bit additions only, four to a
-//    vector with SSE2; with AVX-512 the table lookups themselves are byte
-//    permutes over three 256-byte planes, 64 pixels at a time. Every path
-//    computes the same indices and flags the same pixels.
-// 5. Signs. s >= 0 is needed for T(s) = n and is proven per row: the first
+//    the run. SSE2 and AVX2 compute 16 and 32 indices to a step and look the
+//    pixels up one by one; AVX-512 does the lookups too, as byte permutes
+//    over three 256-byte planes, 64 pixels at a time. Every path computes the
+//    same indices and flags the same pixels.
+// 6. Signs. s >= 0 is needed for T(s) = n and is proven per row: the first
 //    columns keep suffix minima of u, and past kLowColumns columns
 //    u >= x - 150 > 150 >= -R. Bounds of s over the run decide the signs of
 //    s + d and s + 2d. Pixels whose sum may be negative, and runs where
-//    s + d or s + 2d change sign, are painted per pixel from S with the signs
-//    worked out one by one (step 2 for each of the three sums). The strip
-//    keeps only the low 32 bits of U; the rest follows from an approximate u.
-// 6. Everything else, where f falls within the guard band of a whole
-//    number, is painted with the reference's own extended arithmetic. That
-//    is about 4 pixels in a million on a frame with waves; only frames where
-//    the waves are non-zero but far below 2^-24 (a tick count within a few
-//    milliseconds of 0) fall back for most pixels and paint at the speed of
-//    the reference.
+//    s + d or s + 2d change sign, are painted per pixel from the 8.24 S with
+//    the signs worked out one by one (step 3 for each of the three sums),
+//    with the guard band of step 1. The strip keeps only the low 32 bits of
+//    U; the rest follows from an approximate u.
+// 7. Everything flagged is painted with the reference's own extended
+//    arithmetic: about 1 pixel in 10 000 on a frame with waves. Only frames
+//    where the waves are non-zero but far below 2^-16 (a tick count within
+//    a few milliseconds of 0) fall back for most pixels and paint at the
+//    speed of the reference.
 //
 // This relies on the floating-point environment the reference itself
 // assumes: extended precision for long double, rounding to nearest (any
@@ -412,25 +419,35 @@ void WritePixels(const uint32_t* pixel, const uint8_t* idx, int32_t n, uint8_t* 
     for (; i < n; ++i, p += 3) memcpy(p, &pixel[idx[i]], 3);  // bytes b, g, r of a little-endian word
 }
 
-// The run one pixel at a time, index and pixel together. Flagged pixels are
-// rare (a few in 65 536), so their mask bits are set as they come.
+// The run one pixel at a time: first the palette indices, then the pixels.
+// Flagged pixels are rare (a few in 65 536), so the flag words are built only
+// for runs that have one. (Writing each pixel as its index comes costs more:
+// stores of 3 bytes, or overlapping ones of 4, are slower than WritePixels's
+// whole words.)
 bool PaintRunScalar(const uint8_t* whole, const int16_t* frac, int32_t n, const RowBias& r, const FoldedPalette& t,
                     RunScratch* w, uint8_t* p) {
-    uint16_t* masks = w->masks;
-    for (int32_t g = 0; g * kGroup < n; ++g) masks[g] = 0;
+    // Copies: stores through idx could otherwise alias them.
     const uint16_t fracAdd = static_cast<uint16_t>(r.fracAdd);
-    bool any = false;
-    for (int32_t i = 0; i < n; ++i, p += 3) {
-        const int16_t sum = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(frac[i]) + fracAdd));
-        const uint32_t carry = frac[i] > r.carryAbove;
-        const uint32_t pixel = t.pixel[static_cast<uint8_t>(whole[i] + r.rowWhole + carry)];
-        memcpy(p, &pixel, 3);  // bytes b, g, r of a little-endian word
-        if (sum < r.nearBelow) {
-            masks[i / kGroup] = static_cast<uint16_t>(masks[i / kGroup] | 1u << (i % kGroup));
-            any = true;
-        }
+    const int16_t carryAbove = r.carryAbove;
+    const int16_t nearBelow = r.nearBelow;
+    const uint8_t rowWhole = r.rowWhole;
+    uint8_t* idx = w->idx;
+    const auto flagged = [&](int32_t i) {
+        return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(frac[i]) + fracAdd)) < nearBelow;
+    };
+    uint32_t any = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        idx[i] = static_cast<uint8_t>(whole[i] + rowWhole + (frac[i] > carryAbove ? 1 : 0));
+        any |= flagged(i) ? 1u : 0u;
     }
-    return any;
+    WritePixels(t.pixel, idx, n, p);
+    if (any == 0) return false;
+    for (int32_t i0 = 0; i0 < n; i0 += kGroup) {
+        uint32_t m = 0;
+        for (int32_t j = 0; j < kGroup && i0 + j < n; ++j) m |= (flagged(i0 + j) ? 1u : 0u) << j;
+        w->masks[i0 / kGroup] = static_cast<uint16_t>(m);
+    }
+    return true;
 }
 
 }  // namespace tcap
