@@ -113,10 +113,12 @@ SimdPath ChosenPath() {
 
 bool PathRuns(SimdPath path) {
     if (g_nRunnablePaths == 0) {
-        g_nRunnablePaths = 1u << static_cast<int>(SimdPath::kScalar) |
-                           static_cast<uint32_t>(CpuHasSse2()) << static_cast<int>(SimdPath::kSse2) |
-                           static_cast<uint32_t>(CpuHasAvx2()) << static_cast<int>(SimdPath::kAvx2) |
-                           static_cast<uint32_t>(CpuHasAvx512Vbmi()) << static_cast<int>(SimdPath::kAvx512);
+        const auto bit = [](SimdPath p) { return 1u << static_cast<int>(p); };
+        uint32_t runs = bit(SimdPath::kScalar);
+        if (CpuHasSse2()) runs |= bit(SimdPath::kSse2);
+        if (CpuHasAvx2()) runs |= bit(SimdPath::kAvx2);
+        if (CpuHasAvx512Vbmi()) runs |= bit(SimdPath::kAvx512);
+        g_nRunnablePaths = runs;
     }
     const int k = static_cast<int>(path);
     return k >= 0 && k < 32 && (g_nRunnablePaths >> k & 1u) != 0;
