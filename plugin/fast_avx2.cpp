@@ -46,9 +46,6 @@ __attribute__((target("avx2"))) bool FoldIndicesAvx2(const uint8_t* whole, const
 __attribute__((target("avx2"))) inline __m256i LoadU256(const uint8_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
-__attribute__((target("avx2"))) inline void StoreU256(uint8_t* p, __m256i v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
 __attribute__((target("avx2"))) inline void StoreA256(uint8_t* p, __m256i v) {
     _mm256_store_si256(reinterpret_cast<__m256i*>(p), v);
 }
@@ -62,35 +59,22 @@ bool PaintRunAvx2(const uint8_t* whole, const int16_t* frac, int32_t n, const Ro
     return near;
 }
 
-// 32 pixels (96 bytes) fill three vectors. The stores are aligned: one
-// unaligned vector covers the head, and the pattern is taken from the phase
-// the first aligned address falls on.
+// 32 pixels (96 bytes) fill three vectors; the stores are aligned.
 __attribute__((target("avx2"))) void FillSolidAvx2(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g,
                                                    uint8_t r) {
-    const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
-    alignas(32) uint8_t pattern[96 + 32];  // every phase of the pixel, a block long
-    for (size_t i = 0; i < sizeof pattern; i += 3) {
-        pattern[i] = b;
-        if (i + 1 < sizeof pattern) pattern[i + 1] = g;
-        if (i + 2 < sizeof pattern) pattern[i + 2] = r;
-    }
-    if (n < 96 + 32) {
-        for (size_t i = 0; i < n; i += 96) memcpy(pData + i, pattern, n - i < 96 ? n - i : 96);
-        return;
-    }
-    StoreU256(pData, LoadU256(pattern));
-    const size_t head = (0u - reinterpret_cast<uintptr_t>(pData)) & 31u;  // bytes up to the aligned address
-    const uint8_t* phase = pattern + head % 3;
-    const __m256i v0 = LoadU256(phase);
-    const __m256i v1 = LoadU256(phase + 32);
-    const __m256i v2 = LoadU256(phase + 64);
-    size_t i = head;
-    for (; i + 96 <= n; i += 96) {
+    alignas(32) uint8_t pattern[4 * 32];
+    SolidFill fill{};
+    if (!StartSolidFill(pData, nBytes, b, g, r, 32, pattern, &fill)) return;
+    const __m256i v0 = LoadU256(fill.phase);
+    const __m256i v1 = LoadU256(fill.phase + 32);
+    const __m256i v2 = LoadU256(fill.phase + 64);
+    size_t i = fill.start;
+    for (; i + 96 <= fill.n; i += 96) {
         StoreA256(pData + i, v0);
         StoreA256(pData + i + 32, v1);
         StoreA256(pData + i + 64, v2);
     }
-    memcpy(pData + i, phase, n - i);
+    EndSolidFill(pData, fill, i);
 }
 
 }  // namespace tcap

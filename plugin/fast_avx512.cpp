@@ -107,35 +107,22 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) bool PaintRunAvx512(
     return any != 0;
 }
 
-// 64 pixels (192 bytes) fill three vectors. The stores are aligned: one
-// unaligned vector covers the head, and the pattern is taken from the phase
-// the first aligned address falls on.
+// 64 pixels (192 bytes) fill three vectors; the stores are aligned.
 __attribute__((target("avx512f"))) void FillSolidAvx512(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g,
                                                    uint8_t r) {
-    const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
-    alignas(64) uint8_t pattern[192 + 64];  // every phase of the pixel, a block long
-    for (size_t i = 0; i < sizeof pattern; i += 3) {
-        pattern[i] = b;
-        if (i + 1 < sizeof pattern) pattern[i + 1] = g;
-        if (i + 2 < sizeof pattern) pattern[i + 2] = r;
-    }
-    if (n < 192 + 64) {
-        for (size_t i = 0; i < n; i += 192) memcpy(pData + i, pattern, n - i < 192 ? n - i : 192);
-        return;
-    }
-    _mm512_storeu_si512(pData, _mm512_loadu_si512(pattern));
-    const size_t head = (0u - reinterpret_cast<uintptr_t>(pData)) & 63u;  // bytes up to the aligned address
-    const uint8_t* phase = pattern + head % 3;
-    const __m512i v0 = _mm512_loadu_si512(phase);
-    const __m512i v1 = _mm512_loadu_si512(phase + 64);
-    const __m512i v2 = _mm512_loadu_si512(phase + 128);
-    size_t i = head;
-    for (; i + 192 <= n; i += 192) {
+    alignas(64) uint8_t pattern[4 * 64];
+    SolidFill fill{};
+    if (!StartSolidFill(pData, nBytes, b, g, r, 64, pattern, &fill)) return;
+    const __m512i v0 = _mm512_loadu_si512(fill.phase);
+    const __m512i v1 = _mm512_loadu_si512(fill.phase + 64);
+    const __m512i v2 = _mm512_loadu_si512(fill.phase + 128);
+    size_t i = fill.start;
+    for (; i + 192 <= fill.n; i += 192) {
         _mm512_store_si512(pData + i, v0);
         _mm512_store_si512(pData + i + 64, v1);
         _mm512_store_si512(pData + i + 128, v2);
     }
-    memcpy(pData + i, phase, n - i);
+    EndSolidFill(pData, fill, i);
 }
 
 }  // namespace tcap

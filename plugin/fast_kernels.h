@@ -9,6 +9,7 @@
 #ifndef TCAP_FAST_KERNELS_H
 #define TCAP_FAST_KERNELS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "tcap_internal.h"
@@ -126,6 +127,22 @@ void WritePixels(const uint32_t* pixel, const uint8_t* idx, int32_t n, uint8_t* 
 // The whole frame with the given inner loop (plasma_fast.cpp).
 void PaintPlasmaWith(PaintRunFn paintRun, PlasmaWork* pWork, uint8_t* pData, int32_t nWidth, int32_t nHeight,
                      int32_t d, int32_t t1);
+
+// What the wide solid fills share. Three vectors of `width` bytes hold a
+// whole number of pixels; StartSolidFill writes the pattern (every phase of
+// the pixel: 4 * width bytes at `pattern`), fills small frames whole and
+// answers false, or writes the bytes before the first width-aligned address
+// and answers true with *pFill saying where the aligned stores start and
+// which phase of the pattern they continue with. After the vector loop has
+// written whole blocks up to `end`, EndSolidFill writes the rest.
+struct SolidFill {
+    size_t n;              // bytes to fill: whole pixels only
+    size_t start;          // offset of the first aligned address
+    const uint8_t* phase;  // the pattern as it continues at `start`
+};
+bool StartSolidFill(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r, size_t width, uint8_t* pattern,
+                    SolidFill* pFill);
+void EndSolidFill(uint8_t* pData, const SolidFill& fill, size_t end);
 
 // Solid fills: the same bytes as FillSolid, with wide stores.
 using FillSolidFn = void (*)(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r);

@@ -5,6 +5,7 @@
 #include <cpuid.h>
 #include <math.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "fast_kernels.h"
 
@@ -150,6 +151,27 @@ void PaintPlasmaOn(SimdPath path, uint8_t* pData, int32_t nWidth, int32_t nHeigh
 
 void PaintPlasma(uint8_t* pData, int32_t nWidth, int32_t nHeight, int32_t d, int32_t t1) {
     PaintPlasmaOn(ChosenPath(), pData, nWidth, nHeight, d, t1);
+}
+
+bool StartSolidFill(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r, size_t width, uint8_t* pattern,
+                    SolidFill* pFill) {
+    const size_t patternBytes = 4 * width;
+    for (size_t i = 0; i < patternBytes; ++i) pattern[i] = i % 3 == 0 ? b : i % 3 == 1 ? g : r;
+    const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
+    const size_t block = 3 * width;
+    if (n < block + width) {
+        for (size_t i = 0; i < n; i += block) memcpy(pData + i, pattern, n - i < block ? n - i : block);
+        return false;
+    }
+    memcpy(pData, pattern, width);  // covers the bytes up to the aligned address
+    pFill->n = n;
+    pFill->start = (0u - reinterpret_cast<uintptr_t>(pData)) & (width - 1);
+    pFill->phase = pattern + pFill->start % 3;
+    return true;
+}
+
+void EndSolidFill(uint8_t* pData, const SolidFill& fill, size_t end) {
+    memcpy(pData + end, fill.phase, fill.n - end);  // less than a block
 }
 
 void FillSolidOn(SimdPath path, uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g, uint8_t r) {

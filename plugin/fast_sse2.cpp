@@ -42,9 +42,6 @@ __attribute__((target("sse2"))) bool FoldIndicesSse2(const uint8_t* whole, const
 __attribute__((target("sse2"))) inline __m128i LoadU128(const uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
-__attribute__((target("sse2"))) inline void StoreU128(uint8_t* p, __m128i v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
 __attribute__((target("sse2"))) inline void StoreA128(uint8_t* p, __m128i v) {
     _mm_store_si128(reinterpret_cast<__m128i*>(p), v);
 }
@@ -58,35 +55,22 @@ bool PaintRunSse2(const uint8_t* whole, const int16_t* frac, int32_t n, const Ro
     return near;
 }
 
-// 16 pixels (48 bytes) fill three vectors. The stores are aligned: one
-// unaligned vector covers the head, and the pattern is taken from the phase
-// the first aligned address falls on.
+// 16 pixels (48 bytes) fill three vectors; the stores are aligned.
 __attribute__((target("sse2"))) void FillSolidSse2(uint8_t* pData, int32_t nBytes, uint8_t b, uint8_t g,
                                                    uint8_t r) {
-    const size_t n = nBytes > 0 ? static_cast<size_t>(nBytes) / 3 * 3 : 0;
-    alignas(16) uint8_t pattern[48 + 16];  // every phase of the pixel, a block long
-    for (size_t i = 0; i < sizeof pattern; i += 3) {
-        pattern[i] = b;
-        if (i + 1 < sizeof pattern) pattern[i + 1] = g;
-        if (i + 2 < sizeof pattern) pattern[i + 2] = r;
-    }
-    if (n < 48 + 16) {
-        for (size_t i = 0; i < n; i += 48) memcpy(pData + i, pattern, n - i < 48 ? n - i : 48);
-        return;
-    }
-    StoreU128(pData, LoadU128(pattern));
-    const size_t head = (0u - reinterpret_cast<uintptr_t>(pData)) & 15u;  // bytes up to the aligned address
-    const uint8_t* phase = pattern + head % 3;
-    const __m128i v0 = LoadU128(phase);
-    const __m128i v1 = LoadU128(phase + 16);
-    const __m128i v2 = LoadU128(phase + 32);
-    size_t i = head;
-    for (; i + 48 <= n; i += 48) {
+    alignas(16) uint8_t pattern[4 * 16];
+    SolidFill fill{};
+    if (!StartSolidFill(pData, nBytes, b, g, r, 16, pattern, &fill)) return;
+    const __m128i v0 = LoadU128(fill.phase);
+    const __m128i v1 = LoadU128(fill.phase + 16);
+    const __m128i v2 = LoadU128(fill.phase + 32);
+    size_t i = fill.start;
+    for (; i + 48 <= fill.n; i += 48) {
         StoreA128(pData + i, v0);
         StoreA128(pData + i + 16, v1);
         StoreA128(pData + i + 32, v2);
     }
-    memcpy(pData + i, phase, n - i);
+    EndSolidFill(pData, fill, i);
 }
 
 }  // namespace tcap
