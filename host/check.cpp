@@ -982,7 +982,7 @@ void CheckSpeed(Probe& probe, const Context& context, int32_t nInput) {
             elapsed = MonotonicSeconds() - start;
         } while (elapsed < 0.3 || nFrames < 3);
         char sz[200];
-        snprintf(sz, sizeof sz, "%-30s %8.1f frames/s %7.3f ns/px (%s)", scope.c_str(), nFrames / elapsed,
+        snprintf(sz, sizeof sz, "%-34s %8.1f frames/s %7.3f ns/px (%s)", scope.c_str(), nFrames / elapsed,
                  elapsed * 1e9 / nFrames / (double{1} * size.nWidth * size.nHeight), context.cpu.c_str());
         probe.Info("speed", sz);
         EndSession(probe, api, "speed");

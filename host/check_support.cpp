@@ -36,8 +36,12 @@ SharedState* g_pState = &g_localState;
 void Copy(char* pDest, size_t nSize, const char* pszSource) { snprintf(pDest, nSize, "%s", pszSource); }
 
 void OnFault(int nSignal, siginfo_t* pInfo, void*) {
-    g_pState->faultAddress = reinterpret_cast<uintptr_t>(pInfo->si_addr);
-    g_pState->bFault = 1;
+    // A fault the kernel reports (si_code above 0) has an address; a signal
+    // sent with raise or kill has none.
+    if (pInfo->si_code > 0) {
+        g_pState->faultAddress = reinterpret_cast<uintptr_t>(pInfo->si_addr);
+        g_pState->bFault = 1;
+    }
     // Die of the same signal: the faulting access repeats after the return,
     // and a raised signal is delivered as soon as the handler ends.
     signal(nSignal, SIG_DFL);
@@ -109,34 +113,25 @@ size_t GuardedMemory::GuardChanged(size_t* pNearest) const {
 bool SafeReadString(const char* psz, size_t nMax, std::string* pText) {
     pText->clear();
     if (!psz) return false;
-    // The kernel reads the bytes for a write into a pipe and answers EFAULT
+    // The kernel reads the byte for a write into a pipe and answers EFAULT
     // for memory the process cannot read, where a plain read would fault.
+    // One byte of each page is tried that way, then the page is read up to
+    // the NUL and no further.
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     bool bTerminated = false;
-    const size_t nPage = PageSize();
-    uintptr_t at = reinterpret_cast<uintptr_t>(psz);
-    while (pText->size() < nMax && !bTerminated) {
-        // Up to the end of the page, so that a readable start is never
-        // refused because of an unreadable page further on.
-        size_t nChunk = nPage - at % nPage;
-        if (nChunk > nMax - pText->size()) nChunk = nMax - pText->size();
-        const ssize_t nWritten = write(fds[1], reinterpret_cast<const void*>(at), nChunk);
-        if (nWritten <= 0) break;
-        char chunk[4096];
-        const ssize_t nRead = read(fds[0], chunk, static_cast<size_t>(nWritten) < sizeof chunk ? static_cast<size_t>(nWritten) : sizeof chunk);
-        if (nRead <= 0) break;
-        const void* pNul = memchr(chunk, '\0', static_cast<size_t>(nRead));
-        const size_t nText = pNul ? static_cast<size_t>(static_cast<const char*>(pNul) - chunk) : static_cast<size_t>(nRead);
-        pText->append(chunk, nText);
-        bTerminated = pNul != nullptr;
-        at += static_cast<size_t>(nRead);
-        // A chunk larger than the local buffer is read again from where the
-        // copy stopped; drain what is left in the pipe.
-        for (ssize_t nLeft = nWritten - nRead; nLeft > 0;) {
-            const ssize_t n = read(fds[0], chunk, static_cast<size_t>(nLeft) < sizeof chunk ? static_cast<size_t>(nLeft) : sizeof chunk);
-            if (n <= 0) break;
-            nLeft -= n;
+    const uintptr_t nPage = PageSize();
+    const char* p = psz;
+    while (!bTerminated && pText->size() < nMax) {
+        char c = 0;
+        if (write(fds[1], p, 1) != 1 || read(fds[0], &c, 1) != 1) break;
+        const uintptr_t pageEnd = (reinterpret_cast<uintptr_t>(p) / nPage + 1) * nPage;
+        for (; reinterpret_cast<uintptr_t>(p) < pageEnd && pText->size() < nMax; ++p) {
+            if (*p == '\0') {
+                bTerminated = true;
+                break;
+            }
+            pText->push_back(*p);
         }
     }
     close(fds[0]);
