@@ -4,7 +4,8 @@
 PRESETS      := i386 x86_64
 TEST_PRESETS := $(PRESETS) x86_64-asan
 PACKAGES     := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
-                libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy
+                libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy \
+                gstreamer1.0-tools gstreamer1.0-plugins-base
 FUZZ_SECONDS ?= 60
 # A failed build must fail the make run, through the filter below.
 SHELL        := /bin/bash
