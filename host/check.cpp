@@ -286,9 +286,9 @@ void CheckFrames(Probe& probe, const Context& context, int32_t nInput, FrameSize
         return;
     }
     NoteFence(0, frame.FenceStart(), frame.FenceEnd(), "frames.bounds",
-              "the inaccessible page right after the buffer: Read_Packet goes past the frame's end");
+              "the inaccessible page after the buffer: past the frame's end");
     NoteFence(1, record.FenceStart(), record.FenceEnd(), "frames.host-words",
-              "the inaccessible page right after the packet record: Read_Packet goes past its end");
+              "the inaccessible page after the packet record: past its end");
     uint8_t colour[3] = {0, 0, 0};
     const bool bSolid = SolidColour(context.inputs[static_cast<size_t>(nInput)], colour);
 
@@ -719,7 +719,7 @@ struct Misuse {
 std::string ReadInto(const PluginApi& api, FrameSize size, const char* pszWhat) {
     GuardedMemory frame(static_cast<size_t>(FrameBytes(size.nWidth, size.nHeight))), record(sizeof(VideoPacket));
     if (!frame.Ok() || !record.Ok()) return "";
-    NoteFence(0, frame.FenceStart(), frame.FenceEnd(), "", "the inaccessible page right after the buffer");
+    NoteFence(0, frame.FenceStart(), frame.FenceEnd(), "", "the inaccessible page after the buffer");
     VideoPacket* pPacket = PreparePacket(&record, frame.Data());
     const int32_t nResult = api.Read_Packet(pPacket);
     ClearFences();
@@ -824,7 +824,7 @@ void CheckOpenMisuse(Probe& probe, const Context& context, const char* pszCheck)
         const size_t nBytes = static_cast<size_t>(FrameBytes(size.nWidth, size.nHeight));
         GuardedMemory frame(nBytes), record(sizeof(VideoPacket));
         NoteFence(0, frame.FenceStart(), frame.FenceEnd(), pszCheck,
-                  "the inaccessible page right after a buffer of the size Get_Video_Format reports");
+                  "the inaccessible page after a buffer of the size Get_Video_Format reports");
         VideoPacket* pPacket = PreparePacket(&record, frame.Data());
         probe.Step(pszCheck, "Read_Packet before Set_Video_Format, into a buffer of " + std::to_string(nBytes) + " bytes");
         const int32_t nResult = api.Read_Packet(pPacket);
@@ -1006,9 +1006,7 @@ struct Job {
 
 std::string SignalText(int nSignal) {
     const char* pszAbbrev = sigabbrev_np(nSignal);
-    const char* pszName = strsignal(nSignal);
-    return std::string("SIG") + (pszAbbrev ? pszAbbrev : std::to_string(nSignal).c_str()) + " (" +
-           (pszName ? pszName : "unknown signal") + ")";
+    return pszAbbrev ? std::string("SIG") + pszAbbrev : "signal " + std::to_string(nSignal);
 }
 
 // Turns a child's death into the failure of the check it was working on.

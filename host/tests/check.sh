@@ -30,7 +30,7 @@ accepts_negative|format.negative||Set_Video_Format\(-1x480\) answers 1
 accepts_overflow|format.overflow||Set_Video_Format\(715827883x1\) answers 1 \(a frame of 2147483649 bytes\)
 refusal_changes_size|format.refused||after refusing -1x480 Get_Video_Format reads -1x480, not 320x240
 other_size|format.readback misuse.null-format|lifecycle.cycles|Get_Video_Format reads 321x240 after 320x240 was set
-past_end|frames.bounds||Read_Packet, input 0 "Counting" 1001x3, frame 1 died of SIGSEGV .* in the inaccessible page right after the buffer
+past_end|frames.bounds||Read_Packet, input 0 "Counting" 1001x3, frame 1 died of SIGSEGV at 0x[0-9a-f]+, in the inaccessible page after the buffer: past the frame's end
 before_start|frames.bounds||changes 1 byte before the buffer, the nearest 1 before its start
 host_word|frames.host-words||ulHostWord5 changed to 0x00000000
 no_header|frames.header||the header words are not set and not set
