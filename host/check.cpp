@@ -1111,7 +1111,7 @@ public:
                 if (!bLoaded) continue;  // one line below says why
                 std::string why = found != tallies_.end() && !found->second.skipped.empty() ? found->second.skipped
                                   : !bLoaded ? "needs a plug-in that loads"
-                                             : "not reached: its process ended earlier";
+                                             : "not reached: an earlier step of its work failed (see above)";
                 Line("SKIP", check, why);
                 continue;
             }
@@ -1144,8 +1144,12 @@ public:
 
 private:
     static std::string Join(const std::vector<std::string>& first, const std::vector<std::string>& then) {
-        std::vector<std::string> all = first;
-        all.insert(all.end(), then.begin(), then.end());
+        std::vector<std::string> all;
+        for (const std::vector<std::string>* pList : {&first, &then}) {
+            for (const std::string& text : *pList) {
+                if (std::find(all.begin(), all.end(), text) == all.end()) all.push_back(text);
+            }
+        }
         constexpr size_t kShown = 3;
         std::string text;
         for (size_t i = 0; i < std::min(all.size(), kShown); ++i) text += (i ? "; " : "") + all[i];

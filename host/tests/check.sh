@@ -29,6 +29,7 @@ open_answers_differ|identity.open-closed||Get_Version answers 0x00000001 closed,
 accepts_negative|format.negative||Set_Video_Format\(-1x480\) answers 1
 accepts_overflow|format.overflow||Set_Video_Format\(715827883x1\) answers 1 \(a frame of 2147483649 bytes\)
 refusal_changes_size|format.refused||after refusing -1x480 Get_Video_Format reads -1x480, not 320x240
+open_fails|format.readback frames.read frames.timestamps identity.open-closed lifecycle.cycles lifecycle.reload misuse.closed misuse.null-data misuse.null-format misuse.null-packet misuse.read-before-format||^FAIL  misuse.closed .*: a session before the closed calls: Open_Plugin answers 2$
 other_size|format.readback misuse.null-format|lifecycle.cycles|Get_Video_Format reads 321x240 after 320x240 was set
 past_end|frames.bounds||Read_Packet, input 0 "Counting" 1001x3, frame 1 died of SIGSEGV at 0x[0-9a-f]+, in the inaccessible page after the buffer: past the frame's end
 before_start|frames.bounds||changes 1 byte before the buffer, the nearest 1 before its start
