@@ -20,6 +20,7 @@ struct CheckOptions {
     bool bQuiet = false;             // print only warnings, failures and the summary
     bool bInProcess = false;         // no child processes: a crash ends the run (for debuggers)
     bool bList = false;              // list the checks and stop
+    unsigned nTimeout = 60;          // seconds a piece of work may take before it is ended
 };
 
 // The frame sizes checked when no --size is given.

@@ -2,11 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tcap_host {
@@ -204,13 +206,30 @@ ChildOutcome RunIsolated(const std::function<void(const std::function<void(const
         sigaction(SIGBUS, &action, nullptr);
         signal(SIGALRM, SIG_DFL);
         alarm(nSeconds);
+        // What the plug-in prints goes to standard error, not into the report.
+        dup2(STDERR_FILENO, STDOUT_FILENO);
         const int fd = fds[1];
         work([fd](const std::string& text) { WriteAll(fd, text); });
         _exit(0);  // no exit handlers, no flushing of buffers inherited from the parent
     }
     close(fds[1]);
+    // The child's alarm ends it in time; should the plug-in have caught or
+    // blocked that signal, the parent ends it a little later.
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const time_t deadline = now.tv_sec + static_cast<time_t>(nSeconds) + 5;
     char buffer[4096];
     for (;;) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec >= deadline) {
+            kill(pid, SIGKILL);
+            outcome.bTimedOut = true;
+            break;
+        }
+        pollfd wait = {fds[0], POLLIN, 0};
+        const int nReady = poll(&wait, 1, 1000);
+        if (nReady < 0 && errno == EINTR) continue;
+        if (nReady == 0) continue;
         const ssize_t n = read(fds[0], buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
@@ -222,7 +241,7 @@ ChildOutcome RunIsolated(const std::function<void(const std::function<void(const
     }
     if (WIFSIGNALED(status)) {
         outcome.nSignal = WTERMSIG(status);
-        outcome.bTimedOut = outcome.nSignal == SIGALRM;
+        outcome.bTimedOut = outcome.bTimedOut || outcome.nSignal == SIGALRM;
     } else if (WIFEXITED(status)) {
         outcome.nExitStatus = WEXITSTATUS(status);
         outcome.bFinished = outcome.nExitStatus == 0;

@@ -17,7 +17,7 @@ namespace {
 const char kUsage[] =
     "usage: tcap-host info PLUGIN\n"
     "       tcap-host capture PLUGIN [options]\n"
-    "       tcap-host check PLUGIN [--size WxH ...] [--only|--skip NAME,...] [--quiet] [--in-process]\n"
+    "       tcap-host check PLUGIN [--size WxH ...] [--only|--skip NAME,...] [--quiet] [--in-process] [--timeout S]\n"
     "       tcap-host check --list\n"
     "       tcap-host --help | --version\n";
 
@@ -57,6 +57,7 @@ const char kHelp[] =
     "  --quiet             print warnings and failures only, and the count\n"
     "  --in-process        no child processes, for running under a debugger; a\n"
     "                      crash then ends the run\n"
+    "  --timeout S         seconds each piece of work may take (default 60)\n"
     "\n"
     "exit status: 0 done; 1 the plug-in, a file or a frame went wrong;\n"
     "2 the command line is not understood.\n";

@@ -76,6 +76,9 @@ check "--size: the frame sizes named" grep -qx "frame sizes 7x5; each piece of w
 host check "$FAKES/libtcap_fake_before_start.so" --only frames.bounds --in-process >"$WORK/inprocess.txt" 2>&1
 check "--in-process: the same verdict without child processes" \
   test "$(grep -c -e '; all in this process$' -e '^FAIL  frames.bounds .* changes 1 byte before the buffer' "$WORK/inprocess.txt")" -eq 2
+host check "$FAKES/libtcap_fake_null_packet_hangs.so" --only misuse --timeout 2 >"$WORK/hangs.txt" 2>&1
+check "--timeout: a call that never returns fails its check, the others go on" \
+  test "$(grep -cE '^FAIL  misuse.null-packet .*: Read_Packet\(null\) did not return within 2 s$|^4 passed, 0 warnings, 1 failed$' "$WORK/hangs.txt")" -eq 2
 check "--list: every check by name" test "$(host check --list | awk '{ print $1 }' | wc -l)" -eq 26
 
 # The command line: status 2 and one message.
@@ -89,6 +92,7 @@ check needs the plug-in's file name|check --size 4x4
 unknown check 'frame' (tcap-host check --list names them)|check $PLUGIN --only frame
 --size wants WIDTHxHEIGHT in pixels, such as 640x480, not '0x3'|check $PLUGIN --size 0x3
 unknown option --frames|check $PLUGIN --frames 3
+--timeout wants seconds from 1 to 86400, not '0'|check $PLUGIN --timeout 0
 CASES
 
 finish

@@ -29,10 +29,12 @@
 //   FAKE_SLOW_CLOCK            timestamps count half the milliseconds
 //   FAKE_NULL_PACKET_CRASHES   Read_Packet(null) crashes
 //   FAKE_CLOSED_CRASHES        Get_Video_Format crashes while closed
+//   FAKE_NULL_PACKET_HANGS     Read_Packet(null) never returns
 //   FAKE_STAYS_MAPPED          the library cannot be unloaded
 //   FAKE_LOSES_INPUTS          after 50 opens it counts one input fewer
 #include <signal.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include "gettickcount.h"
 #include "lin_tcap.h"
@@ -189,6 +191,9 @@ uint32_t g_nFrame = 0;  // packets read so far
 int32_t Read_Packet(VideoPacket* pPacket) {
 #ifdef FAKE_NULL_PACKET_CRASHES
     if (!pPacket) Crash();
+#endif
+#ifdef FAKE_NULL_PACKET_HANGS
+    while (!pPacket) sleep(1);
 #endif
     if (!g_bOpen || !pPacket || !pPacket->pData) return 1;
     const uint32_t n = g_nFrame++;
