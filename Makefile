@@ -4,13 +4,14 @@
 PRESETS      := i386 x86_64
 TEST_PRESETS := $(PRESETS) x86_64-asan
 PACKAGES     := cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev \
-                libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy
+                libbenchmark-dev libstb-dev ffmpeg clang libclang-rt-14-dev valgrind cppcheck clang-tidy \
+                gstreamer1.0-tools gstreamer1.0-plugins-base
 FUZZ_SECONDS ?= 60
 # A failed build must fail the make run, through the filter below.
 SHELL        := /bin/bash
 .SHELLFLAGS  := -o pipefail -c
 
-.PHONY: all setup build test bench demo fuzz clean $(addprefix build-,$(TEST_PRESETS)) $(addprefix test-,$(TEST_PRESETS))
+.PHONY: all setup build test bench demo fuzz package clean $(addprefix build-,$(TEST_PRESETS)) $(addprefix test-,$(TEST_PRESETS))
 
 all: build
 
@@ -28,6 +29,15 @@ test: $(addprefix test-,$(TEST_PRESETS))
 
 $(addprefix test-,$(TEST_PRESETS)): test-%: build-%
 	@ctest --preset $*
+
+# The Debian packages of both architectures, in build/packages, checked to
+# install side by side.
+package: build
+	@rm -rf build/packages
+	@for p in $(PRESETS); do cpack --config build/$$p/CPackConfig.cmake -B build/packages >/dev/null || exit 1; done
+	@rm -rf build/packages/_CPack_Packages
+	@packaging/side_by_side.sh build/packages
+	@ls -1 build/packages/*.deb
 
 # Frame production timings (x86-64 only: Google Benchmark is installed for it).
 bench: build-x86_64

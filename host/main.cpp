@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "commands.h"
 #include "options.h"
 
@@ -16,6 +17,8 @@ namespace {
 const char kUsage[] =
     "usage: tcap-host info PLUGIN\n"
     "       tcap-host capture PLUGIN [options]\n"
+    "       tcap-host check PLUGIN [--size WxH ...] [--only|--skip NAME,...] [--quiet] [--in-process] [--timeout S]\n"
+    "       tcap-host check --list\n"
     "       tcap-host --help | --version\n";
 
 const char kHelp[] =
@@ -41,6 +44,20 @@ const char kHelp[] =
     "                      framemd5 print it)\n"
     "A progress line shows on a terminal during long runs; a summary line ends\n"
     "every capture. Messages go to standard error.\n"
+    "check    a conformance run against any plug-in of this interface: one line\n"
+    "         per check, PASS, WARN (allowed, but a host would not expect it) or\n"
+    "         FAIL with what was seen, then a count. Exit status 1 when a check\n"
+    "         failed. Each piece of work runs in a child process, so a crash is\n"
+    "         reported as the failure of the call that crashed. Options:\n"
+    "  --size WxH          a frame size for the frame checks, repeatable\n"
+    "                      (default 1x1, 1001x3 and 640x480)\n"
+    "  --only NAME,...     run only these checks or groups (load, identity, format,\n"
+    "                      frames, misuse, lifecycle, speed); --list names them\n"
+    "  --skip NAME,...     leave these out, for example --skip speed\n"
+    "  --quiet             print warnings and failures only, and the count\n"
+    "  --in-process        no child processes, for running under a debugger; a\n"
+    "                      crash then ends the run\n"
+    "  --timeout S         seconds each piece of work may take (default 60)\n"
     "\n"
     "exit status: 0 done; 1 the plug-in, a file or a frame went wrong;\n"
     "2 the command line is not understood.\n";
@@ -79,6 +96,14 @@ int main(int argc, char** argv) {
             return Usage(error);
         }
         return tcap_host::RunCapture(options);
+    }
+    if (command == "check") {
+        tcap_host::CheckOptions options;
+        std::string error;
+        if (!tcap_host::ParseCheckArguments(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
+            return Usage(error);
+        }
+        return tcap_host::RunCheck(options);
     }
     return Usage("unknown command '" + command + "'");
 }
