@@ -1,7 +1,7 @@
-// The fast painters' inner loops, one set per instruction set (the portable
-// ones in plasma_fast.cpp and fast_solid.cpp; fast_sse2.cpp, fast_avx2.cpp,
-// fast_avx512.cpp), their working areas, and what they share with the
-// portable part that drives them. Private to the plug-in.
+// The fast painters' inner loops, one set per instruction set (fast_scalar.cpp,
+// fast_sse2.cpp, fast_avx2.cpp, fast_avx512.cpp), their working areas, and
+// what they share with the portable part that drives them (plasma_fast.cpp,
+// fast_paths.cpp). Private to the plug-in.
 //
 // The wide forms are compiled with per-function target attributes, not with
 // per-file flags, so nothing here, and no inline function of the portable
@@ -121,7 +121,8 @@ bool PaintRunAvx512(const uint8_t* whole, const int16_t* frac, int32_t n, const 
 // runs it.
 PaintRunFn PlasmaRunOn(int32_t path);
 
-// p[0 .. 3n) = pixel[idx[0]], ..., pixel[idx[n - 1]], three bytes each.
+// p[0 .. 3n) = pixel[idx[0]], ..., pixel[idx[n - 1]], three bytes each
+// (fast_scalar.cpp).
 void WritePixels(const uint32_t* pixel, const uint8_t* idx, int32_t n, uint8_t* p);
 
 // The whole frame with the given inner loop (plasma_fast.cpp).

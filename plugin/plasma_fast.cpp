@@ -1,7 +1,6 @@
 // The fast plasma painter: the portable part. The inner loop over a run of
-// pixels comes in one form per instruction set (PaintRunScalar at the end of
-// this file, fast_sse2.cpp, fast_avx2.cpp, fast_avx512.cpp); fast_paths.cpp
-// picks one.
+// pixels comes in one form per instruction set (fast_scalar.cpp,
+// fast_sse2.cpp, fast_avx2.cpp, fast_avx512.cpp); fast_paths.cpp picks one.
 //
 // Same frames as PaintPlasmaReference, at a small fraction of its cost. The
 // waves are computed exactly as there (same expressions, same precision), but
@@ -387,67 +386,6 @@ void PaintPlasmaWith(PaintRunFn paintRun, PlasmaWork* pWork, uint8_t* pData, int
             PaintStripRow(paintRun, f, c, r, &t, &w, pRow);
         }
     }
-}
-
-// p[0 .. 3n) = the pixels pixel[idx[0]], ..., pixel[idx[n - 1]], three bytes
-// each; whole words are assembled from several pixels so that each store
-// writes only bytes of this run.
-void WritePixels(const uint32_t* pixel, const uint8_t* idx, int32_t n, uint8_t* p) {
-    int32_t i = 0;
-#if UINTPTR_MAX > 0xffffffffu
-    for (; i + 8 <= n; i += 8, p += 24) {
-        const uint64_t t0 = pixel[idx[i]], t1 = pixel[idx[i + 1]], t2 = pixel[idx[i + 2]], t3 = pixel[idx[i + 3]];
-        const uint64_t t4 = pixel[idx[i + 4]], t5 = pixel[idx[i + 5]], t6 = pixel[idx[i + 6]], t7 = pixel[idx[i + 7]];
-        const uint64_t q0 = t0 | t1 << 24 | t2 << 48;
-        const uint64_t q1 = t2 >> 16 | t3 << 8 | t4 << 32 | t5 << 56;
-        const uint64_t q2 = t5 >> 8 | t6 << 16 | t7 << 40;
-        memcpy(p, &q0, 8);
-        memcpy(p + 8, &q1, 8);
-        memcpy(p + 16, &q2, 8);
-    }
-#else
-    for (; i + 4 <= n; i += 4, p += 12) {
-        const uint32_t t0 = pixel[idx[i]], t1 = pixel[idx[i + 1]], t2 = pixel[idx[i + 2]], t3 = pixel[idx[i + 3]];
-        const uint32_t w0 = t0 | t1 << 24;
-        const uint32_t w1 = t1 >> 8 | t2 << 16;
-        const uint32_t w2 = t2 >> 16 | t3 << 8;
-        memcpy(p, &w0, 4);
-        memcpy(p + 4, &w1, 4);
-        memcpy(p + 8, &w2, 4);
-    }
-#endif
-    for (; i < n; ++i, p += 3) memcpy(p, &pixel[idx[i]], 3);  // bytes b, g, r of a little-endian word
-}
-
-// The run one pixel at a time: first the palette indices, then the pixels.
-// Flagged pixels are rare (a few in 65 536), so the flag words are built only
-// for runs that have one. (Writing each pixel as its index comes costs more:
-// stores of 3 bytes, or overlapping ones of 4, are slower than WritePixels's
-// whole words.)
-bool PaintRunScalar(const uint8_t* whole, const int16_t* frac, int32_t n, const RowBias& r, const FoldedPalette& t,
-                    RunScratch* w, uint8_t* p) {
-    // Copies: stores through idx could otherwise alias them.
-    const uint16_t fracAdd = static_cast<uint16_t>(r.fracAdd);
-    const int16_t carryAbove = r.carryAbove;
-    const int16_t nearBelow = r.nearBelow;
-    const uint8_t rowWhole = r.rowWhole;
-    uint8_t* idx = w->idx;
-    const auto flagged = [&](int32_t i) {
-        return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(frac[i]) + fracAdd)) < nearBelow;
-    };
-    uint32_t any = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        idx[i] = static_cast<uint8_t>(whole[i] + rowWhole + (frac[i] > carryAbove ? 1 : 0));
-        any |= flagged(i) ? 1u : 0u;
-    }
-    WritePixels(t.pixel, idx, n, p);
-    if (any == 0) return false;
-    for (int32_t i0 = 0; i0 < n; i0 += kGroup) {
-        uint32_t m = 0;
-        for (int32_t j = 0; j < kGroup && i0 + j < n; ++j) m |= (flagged(i0 + j) ? 1u : 0u) << j;
-        w->masks[i0 / kGroup] = static_cast<uint16_t>(m);
-    }
-    return true;
 }
 
 }  // namespace tcap
