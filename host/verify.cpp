@@ -48,6 +48,9 @@ constexpr int32_t kRegionColumns = 192;  // columns painted to try a tick count
 constexpr int kRegionBudget = 3000;      // search regions painted per identification, at most
 constexpr int64_t kNearMs = 64;          // how far from the expected tick count the first scan looks
 constexpr int64_t kGridMs = 4;           // its step
+constexpr size_t kRangesPerCounter = 16;  // ranges of tick counts tried per counter in the wide search
+constexpr size_t kNearCounters = 6;      // counters nearest the expected one, searched in full at once, in the range nearest the expected tick count
+constexpr size_t kLeadsFollowed = 32;    // of those, how many are searched in full
 constexpr int kPredictSteps = 6;         // moves of the tick count that differing pixels call for
 constexpr int kPredictPixels = 4096;     // differing pixels those moves are worked out from
 constexpr int64_t kFarMs = 1 << 17;      // how far the search for a frame far from the expected one reaches
@@ -440,6 +443,13 @@ struct FrameVerifier::Impl {
             std::find(ks.begin(), ks.end(), static_cast<int>(hint.dExpected & 255)) != ks.end()) {
             best = Scan(pFrame, static_cast<int32_t>(hint.dExpected), tExpected, tLo, tHi, 0, kNearMs);
             if (best.diff.nBytes == 0) return best;
+            // Close: the counter is right, the tick count further off.
+            if (best.bTopRow && best.diff.nBytes < nFrameBytes / 5) {
+                nPaints = 0;
+                const Candidate c = Reach(pFrame, best.d, best.t1, tLo, tHi);
+                if (Better(c, best)) best = c;
+                if (best.diff.nBytes == 0) return best;
+            }
         }
         std::map<int, std::pair<Interval, Interval>> amplitudes;
         for (const int k : ks) {
@@ -452,24 +462,48 @@ struct FrameVerifier::Impl {
         std::stable_sort(counters.begin(), counters.end(), [&](int64_t a, int64_t b) {
             return std::llabs(a - hint.dExpected) < std::llabs(b - hint.dExpected);
         });
-        for (const int64_t d : counters) {
-            if (nPaints >= kPaintBudget || nRegionPaints >= kRegionBudget) break;
+        // Every range of tick counts each counter allows, nearest the
+        // expected tick count first, is tried on the search region; those
+        // that come close are searched in full, closest first.
+        struct Lead {
+            int64_t d, t, lo, hi;
+            uint64_t nRegionDiff;
+        };
+        std::vector<Lead> leads;
+        const uint64_t regionBytes = static_cast<uint64_t>(std::min(nWidth, kRegionColumns)) * 3 * static_cast<uint64_t>(nHeight);
+        auto follow = [&](const Lead& lead) {
+            nPaints = 0;
+            const Candidate c = Scan(pFrame, static_cast<int32_t>(lead.d), lead.t, lead.lo, lead.hi, 0, kNearMs);
+            if (Better(c, best)) best = c;
+            return best.diff.nBytes == 0;
+        };
+        for (size_t j = 0; j < counters.size(); ++j) {
+            const int64_t d = counters[j];
+            if (nRegionPaints >= kRegionBudget) break;
             const auto& [columnAmp, rowAmp] = amplitudes[static_cast<int>(d & 255)];
             const double dd = static_cast<double>(d);
-            const std::vector<Range> ranges =
-                Intersect(TickRanges(kMaxAmplitude * cos(dd / 23), columnAmp, kColumnPeriod, tLo, tHi),
-                          TickRanges(kMaxAmplitude * sin(dd / 10), rowAmp, kRowPeriod, tLo, tHi));
-            if (ranges.empty()) continue;
-            // The range nearest the expected tick count, and the point in it.
-            const Range* pNearest = &ranges[0];
-            int64_t nearestT = 0, nearestGap = std::numeric_limits<int64_t>::max();
-            for (const Range& r : ranges) {
-                const int64_t t = std::min(std::max(tExpected, r.lo), r.hi);
-                if (std::llabs(t - tExpected) < nearestGap) nearestGap = std::llabs(t - tExpected), nearestT = t, pNearest = &r;
+            std::vector<Range> ranges = Intersect(TickRanges(kMaxAmplitude * cos(dd / 23), columnAmp, kColumnPeriod, tLo, tHi),
+                                                  TickRanges(kMaxAmplitude * sin(dd / 10), rowAmp, kRowPeriod, tLo, tHi));
+            auto nearest = [&](const Range& r) { return std::min(std::max(tExpected, r.lo), r.hi); };
+            std::sort(ranges.begin(), ranges.end(), [&](const Range& a, const Range& b) {
+                return std::llabs(nearest(a) - tExpected) < std::llabs(nearest(b) - tExpected);
+            });
+            for (size_t i = 0; i < ranges.size() && i < kRangesPerCounter && nRegionPaints < kRegionBudget; ++i) {
+                const Range& r = ranges[i];
+                // A narrow range is a good estimate: its middle; a wide one
+                // (weak waves) says little: the point nearest the expectation.
+                const int64_t t = r.hi - r.lo <= 2 * kNearMs ? (r.lo + r.hi) / 2 : nearest(r);
+                const Lead lead = {d, t, r.lo, r.hi, RegionDiff(pFrame, static_cast<int32_t>(d), t, 0)};
+                // The counters nearest the expected one are searched at once
+                // (a dropped or repeated frame), the rest when they come close.
+                const bool bNow = (j < kNearCounters && i == 0) || lead.nRegionDiff < regionBytes / 100;
+                if (bNow && follow(lead)) return best;
+                if (!bNow) leads.push_back(lead);
             }
-            const Candidate c = Scan(pFrame, static_cast<int32_t>(d), nearestT, pNearest->lo, pNearest->hi, 0, kNearMs);
-            if (Better(c, best)) best = c;
-            if (best.diff.nBytes == 0) break;
+        }
+        std::stable_sort(leads.begin(), leads.end(), [](const Lead& a, const Lead& b) { return a.nRegionDiff < b.nRegionDiff; });
+        for (size_t i = 0; i < leads.size() && i < kLeadsFollowed; ++i) {
+            if (follow(leads[i])) return best;
         }
         // Close but not exact: a wider descent in tick count.
         if (best.bValid && best.diff.nBytes != 0 && best.diff.nBytes < nFrameBytes / 5) {
