@@ -748,6 +748,7 @@ std::string FormatVerdict(uint32_t nIndex, const FrameVerdict& v, int32_t nWidth
     if (v.kind == FrameKind::kUnknown) return line + "not identified";
     if (v.kind == FrameKind::kSolid) {
         line += std::string("solid ") + kSolidNames[v.solidInput];
+        if (v.nDiffBytes != 0 && lossyThreshold <= 0) line += " not uniform:";
     } else {
         snprintf(sz, sizeof sz, "d %-7d T1 %-9d", v.d, v.t1);
         line += sz;

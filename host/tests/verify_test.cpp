@@ -178,7 +178,7 @@ TEST(FrameVerifier, SolidAndUnknownFrames) {
     green[3 * 9 + 2] = 1;  // red of pixel (1, 1)
     v = verifier.Check(green.data(), ColdHint());
     EXPECT_EQ(v.nDiffBytes, 1u);
-    EXPECT_EQ(FormatVerdict(0, v, w, 0).find("frame    0  solid Green 1 byte differs, first at pixel (1, 1) red; PSNR "), 0u);
+    EXPECT_EQ(FormatVerdict(0, v, w, 0).find("frame    0  solid Green not uniform: 1 byte differs, first at pixel (1, 1) red; PSNR "), 0u);
 
     std::vector<uint8_t> noise(static_cast<size_t>(64) * 48 * 3);
     uint32_t x = 12345;
