@@ -6,19 +6,21 @@
 //
 // How a plasma frame is identified. Pixel (0, 0) always reads blue entry 0
 // with green and red at the counter's offsets d and 2d, so it gives the few
-// values of d modulo 256 that fit. Row 0 holds the column wave alone,
-// s = x + A sin(x / 20) with A = 150 cos(d / 23) sin^2(T1 / 71000), and
-// column 0 the row wave alone, s = y + B sin(y / 20) with
-// B = 150 sin(d / 10) sin^2(T1 / 60000); a scan over A and B finds the
-// intervals of both amplitudes that reproduce those two lines. For each
-// counter d that fits, nearest the expected one first, the two intervals
-// turn into the tick counts that give such amplitudes (two ranges per
-// period of each sine, intersected); the tick count nearest the expected one
-// in them is painted, and, when that frame comes close, a local search over
-// the tick count finds the one that reproduces the frame. A frame painted
-// with the plug-in's own painter that equals the recording byte for byte is
-// the proof; a frame that no candidate reproduces is judged against the
-// closest one.
+// values of d modulo 256 that fit. The frame expected next (the counter after
+// the last one found, the tick count one usual step on) is painted first,
+// which settles most frames at the cost of one painting. Otherwise: row 0
+// holds the column wave alone, s = x + A sin(x / 20) with
+// A = 150 cos(d / 23) sin^2(T1 / 71000), and column 0 the row wave alone,
+// s = y + B sin(y / 20) with B = 150 sin(d / 10) sin^2(T1 / 60000); a scan
+// over A and B finds the intervals of both amplitudes that reproduce those
+// two lines. For each counter d that fits, nearest the expected one first,
+// the two intervals turn into the tick counts that give such amplitudes (two
+// ranges per period of each sine, intersected). Within a range, the pixels
+// that differ from a painting say which way and how far to move the tick
+// count; a scan of tick counts around settles it, on a narrow strip of the
+// frame before a whole painting. A frame painted with the plug-in's own
+// painter that equals the recording byte for byte is the proof; a frame that
+// no candidate reproduces is judged against the closest one.
 #include "verify.h"
 
 #include <errno.h>
@@ -163,7 +165,6 @@ struct FrameVerifier::Impl {
     size_t nRowBytes, nFrameBytes;
     bool bLossy;
     uint8_t blue[256], green[256], red[256];
-    std::unique_ptr<tcap::SineTable> pSines;
     std::vector<uint8_t> painted;     // the last frame painted
     int32_t paintedD = 0, paintedT1 = 0;
     bool bPainted = false;
@@ -183,10 +184,8 @@ struct FrameVerifier::Impl {
 
     Impl(int32_t w, int32_t h, bool lossy)
         : nWidth(w), nHeight(h), nRowBytes(static_cast<size_t>(w) * 3),
-          nFrameBytes(static_cast<size_t>(w) * static_cast<size_t>(h) * 3), bLossy(lossy),
-          pSines(new tcap::SineTable()) {
+          nFrameBytes(static_cast<size_t>(w) * static_cast<size_t>(h) * 3), bLossy(lossy) {
         tcap::BuildPalettes(blue, green, red);
-        tcap::FillSineTable(pSines.get(), std::max(w, h));
         painted.resize(nFrameBytes);
         for (int32_t x = 0; x < w; ++x) columnSines.push_back(sin(x / 20.0));
         for (int32_t y = 0; y < h; ++y) rowSines.push_back(sin(y / 20.0));
@@ -194,7 +193,7 @@ struct FrameVerifier::Impl {
 
     const std::vector<uint8_t>& Paint(int32_t d, int32_t t1) {
         if (!bPainted || d != paintedD || t1 != paintedT1) {
-            tcap::PaintPlasma(painted.data(), nWidth, nHeight, d, t1, pSines.get());
+            tcap::PaintPlasma(painted.data(), nWidth, nHeight, d, t1);
             paintedD = d;
             paintedT1 = t1;
             bPainted = true;
@@ -227,7 +226,7 @@ struct FrameVerifier::Impl {
         const int32_t w = std::min(nWidth, kRegionColumns);
         const size_t regionRow = static_cast<size_t>(w) * 3;
         region.resize(regionRow * static_cast<size_t>(nHeight));
-        tcap::PaintPlasma(region.data(), w, nHeight, d, static_cast<int32_t>(t1), pSines.get());
+        tcap::PaintPlasma(region.data(), w, nHeight, d, static_cast<int32_t>(t1));
         ++nRegionPaints;
         uint64_t n = 0;
         for (int32_t y = firstRow; y < nHeight; ++y) {
