@@ -45,14 +45,14 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kColumnPeriod = 71000;  // ms: the column wave's sin^2 argument divisor
 constexpr double kRowPeriod = 60000;
 constexpr double kMaxAmplitude = 150;
-constexpr int kPaintBudget = 48;         // whole frames painted per identification, at most
+constexpr int kPaintBudget = 48;         // whole frames painted per scan of tick counts, at most
 constexpr int32_t kRegionColumns = 192;  // columns painted to try a tick count
 constexpr int kRegionBudget = 3000;      // search regions painted per identification, at most
 constexpr int64_t kNearMs = 64;          // how far from the expected tick count the first scan looks
 constexpr int64_t kGridMs = 4;           // its step
 constexpr size_t kRangesPerCounter = 16;  // ranges of tick counts tried per counter in the wide search
-constexpr size_t kNearCounters = 6;      // counters nearest the expected one, searched in full at once, in the range nearest the expected tick count
-constexpr size_t kLeadsFollowed = 32;    // of those, how many are searched in full
+constexpr size_t kNearCounters = 6;      // counters nearest the expected one, scanned at once in their nearest range
+constexpr size_t kLeadsFollowed = 32;    // ranges of other counters scanned, closest on the strip first
 constexpr int kPredictSteps = 6;         // moves of the tick count that differing pixels call for
 constexpr int kPredictPixels = 4096;     // differing pixels those moves are worked out from
 constexpr int64_t kFarMs = 1 << 17;      // how far the search for a frame far from the expected one reaches
@@ -643,6 +643,7 @@ struct FrameVerifier::Impl {
     FrameVerdict Check(const uint8_t* pFrame, const SearchHint& hint, bool bTracking) {
         FrameVerdict v;
         if (nFrameBytes == 0) return v;
+        memcpy(v.firstPixel, pFrame, 3);
         if (const int input = SolidInput(pFrame)) return Solid(pFrame, input);
 
         Candidate found;
@@ -748,7 +749,11 @@ std::string FormatVerdict(uint32_t nIndex, const FrameVerdict& v, int32_t nWidth
     char sz[160];
     snprintf(sz, sizeof sz, "frame %4u  ", nIndex);
     std::string line = sz;
-    if (v.kind == FrameKind::kUnknown) return line + "not identified";
+    if (v.kind == FrameKind::kUnknown) {
+        snprintf(sz, sizeof sz, "not identified: no plasma or solid frame starts with its first pixel (%d, %d, %d)",
+                 v.firstPixel[0], v.firstPixel[1], v.firstPixel[2]);
+        return line + sz;
+    }
     if (v.kind == FrameKind::kSolid) {
         line += std::string("solid ") + kSolidNames[v.solidInput];
         if (v.nDiffBytes != 0 && lossyThreshold <= 0) line += " not uniform:";

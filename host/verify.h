@@ -61,6 +61,7 @@ struct FrameVerdict {
     int64_t firstDiff = -1;            // byte index of the first of them
     double sse = 0;                    // sum of squared byte differences
     double psnr = 0;                   // dB; infinite when exact
+    uint8_t firstPixel[3] = {0, 0, 0};  // as recorded: blue, green, red
     bool Exact() const { return kind != FrameKind::kUnknown && nDiffBytes == 0; }
 };
 
