@@ -516,21 +516,26 @@ struct FrameVerifier::Impl {
         return best;
     }
 
-    // For --lossy: the candidate whose painting is closest in squared error,
-    // on every fourth row while searching.
+    // For --lossy: the candidate whose painting is closest in squared error.
     Candidate IdentifyLossy(const uint8_t* pFrame, const SearchHint& hint, bool bTracking) {
         nPaints = 0;
+        // The squared error over the search region: a narrow painting of
+        // every row, which sees both waves and every palette.
         auto sampledSse = [&](int32_t d, int64_t t1) {
-            const std::vector<uint8_t>& e = Paint(d, static_cast<int32_t>(t1));
+            const int32_t w = std::min(nWidth, kRegionColumns);
+            const size_t regionRow = static_cast<size_t>(w) * 3;
+            region.resize(regionRow * static_cast<size_t>(nHeight));
+            tcap::PaintPlasma(region.data(), w, nHeight, d, static_cast<int32_t>(t1));
             double sse = 0;
-            for (int32_t y = 0; y < nHeight; y += 4) {
-                const size_t at = static_cast<size_t>(y) * nRowBytes;
-                uint64_t rowSse = 0;
-                for (size_t i = at; i < at + nRowBytes; ++i) {
-                    const int err = static_cast<int>(pFrame[i]) - static_cast<int>(e[i]);
-                    rowSse += static_cast<uint64_t>(err * err);
+            for (int32_t y = 0; y < nHeight; ++y) {
+                const uint8_t* a = pFrame + static_cast<size_t>(y) * nRowBytes;
+                const uint8_t* b = region.data() + static_cast<size_t>(y) * regionRow;
+                uint32_t rowSse = 0;  // at most 192 * 3 * 255^2
+                for (size_t i = 0; i < regionRow; ++i) {
+                    const int err = static_cast<int>(a[i]) - static_cast<int>(b[i]);
+                    rowSse += static_cast<uint32_t>(err * err);
                 }
-                sse += static_cast<double>(rowSse);
+                sse += rowSse;
             }
             return sse;
         };
@@ -564,7 +569,7 @@ struct FrameVerifier::Impl {
         }
         if (!best.bValid) return best;
         // The tick count: the waves move slowly, so a coarse climb is enough.
-        for (int64_t step = 256; step >= 1; step /= 4) {
+        for (int64_t step = bTracking ? 16 : 256; step >= 1; step /= 4) {
             for (bool bMoved = true; bMoved;) {
                 bMoved = false;
                 for (const int64_t t : {static_cast<int64_t>(best.t1) - step, static_cast<int64_t>(best.t1) + step}) {
