@@ -58,9 +58,10 @@ const char kHelp[] =
     "  --threshold DB      the PSNR a frame needs with --lossy (default 35)\n"
     "  --max-counter N     counters searched: 1 to N (default 524288)\n"
     "  --max-ticks MS      tick counts searched: 0 to MS (default 14400000, 4 h)\n"
+    "         verify's exit status is 0 only when every frame is exact (or at the\n"
+    "         threshold) and no counter is skipped, repeated or out of order.\n"
     "\n"
-    "exit status: 0 done (verify: every frame exact, or above the threshold,\n"
-    "in sequence); 1 the plug-in, a file or a frame went wrong;\n"
+    "exit status: 0 done; 1 the plug-in, a file or a frame went wrong;\n"
     "2 the command line is not understood.\n";
 
 int Usage(const std::string& message) {

@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <new>
 #include <set>
 
 #include "fast_paths.h"
@@ -992,7 +993,15 @@ int RunVerify(const VerifyOptions& options) {
     const size_t frameBytes = rowBytes * static_cast<size_t>(nHeight);
     const double threshold = options.bLossy ? options.threshold : 0;
 
-    FrameVerifier verifier(nWidth, nHeight, options.bLossy);
+    std::unique_ptr<FrameVerifier> pVerifier;
+    try {
+        pVerifier.reset(new FrameVerifier(nWidth, nHeight, options.bLossy));
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "tcap-host: no memory for %dx%d frames\n", nWidth, nHeight);
+        if (!bStdin) fclose(pInput);
+        return kExitFailure;
+    }
+    FrameVerifier& verifier = *pVerifier;
     Reader reader(pInput);
     std::vector<uint8_t> data, frame;
     size_t dataRowBytes = rowBytes;  // changes when a wrong stride is found
