@@ -11,6 +11,7 @@
 #include "check.h"
 #include "commands.h"
 #include "options.h"
+#include "verify.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ const char kUsage[] =
     "       tcap-host capture PLUGIN [options]\n"
     "       tcap-host check PLUGIN [--size WxH ...] [--only|--skip NAME,...] [--quiet] [--in-process] [--timeout S]\n"
     "       tcap-host check --list\n"
+    "       tcap-host verify --size WxH [FILE|-] [--timestamps FILE] [--lossy] [options]\n"
     "       tcap-host --help | --version\n";
 
 const char kHelp[] =
@@ -58,6 +60,23 @@ const char kHelp[] =
     "  --in-process        no child processes, for running under a debugger; a\n"
     "                      crash then ends the run\n"
     "  --timeout S         seconds each piece of work may take (default 60)\n"
+    "verify   reads packed bgr24 frames of the plasma or a solid input (a file, or\n"
+    "         standard input: ffmpeg -i REC -f rawvideo -pix_fmt bgr24 -), finds\n"
+    "         the frame counter d and tick count T1 of each, checks every byte\n"
+    "         against the plug-in's painting of it and names red/blue swaps,\n"
+    "         wrong strides, torn and flipped frames; one line per frame and a\n"
+    "         summary on standard output. Options:\n"
+    "  --size WxH          frame size in pixels (required)\n"
+    "  --timestamps FILE   capture's list of timestamps: bounds each T1 to a few\n"
+    "                      hundred ms below timestamp - offset - 15\n"
+    "  --time-offset MS    the plug-in's time offset (default: taken as the tick\n"
+    "                      count at Start_Source, from the first timestamp)\n"
+    "  --lossy             identify from the coarse picture, judge by PSNR\n"
+    "  --threshold DB      the PSNR a frame needs with --lossy (default 35)\n"
+    "  --max-counter N     counters searched: 1 to N (default 524288)\n"
+    "  --max-ticks MS      tick counts searched: 0 to MS (default 14400000, 4 h)\n"
+    "         verify's exit status is 0 only when every frame is exact (or at the\n"
+    "         threshold) and no counter is skipped, repeated or out of order.\n"
     "\n"
     "exit status: 0 done; 1 the plug-in, a file or a frame went wrong;\n"
     "2 the command line is not understood.\n";
@@ -104,6 +123,14 @@ int main(int argc, char** argv) {
             return Usage(error);
         }
         return tcap_host::RunCheck(options);
+    }
+    if (command == "verify") {
+        tcap_host::VerifyOptions options;
+        std::string error;
+        if (!tcap_host::ParseVerifyArguments(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
+            return Usage(error);
+        }
+        return tcap_host::RunVerify(options);
     }
     return Usage("unknown command '" + command + "'");
 }
