@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "tcap_internal.h"
+#include "fast_paths.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
