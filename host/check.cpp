@@ -1200,12 +1200,9 @@ bool ParseCheckArguments(const std::vector<std::string>& args, CheckOptions* pOp
         {"timeout", required_argument, nullptr, kTimeout},
         {nullptr, 0, nullptr, 0},
     };
-    std::vector<std::string> storage = {"check"};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : storage) argv.push_back(&s[0]);
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(storage.size());
+    ArgumentVector arguments("check", args);
+    const int argc = arguments.Count();
+    char** argv = arguments.Values();
 
     CheckOptions options;
     std::vector<std::string> positional;
@@ -1226,7 +1223,7 @@ bool ParseCheckArguments(const std::vector<std::string>& args, CheckOptions* pOp
     optind = 0;
     opterr = 0;
     for (;;) {
-        const int c = getopt_long(argc, argv.data(), "-:", kOptions, nullptr);
+        const int c = getopt_long(argc, argv, "-:", kOptions, nullptr);
         if (c == -1) break;
         const std::string value = optarg ? optarg : "";
         const std::string given = optind > 0 && optind <= argc ? argv[optind - 1] : "";

@@ -86,6 +86,17 @@ int Usage(const std::string& message) {
     return tcap_host::kExitUsage;
 }
 
+// A command with options: parsed, then run; a parse error is a usage error.
+template <typename Options>
+int ParseThenRun(const std::vector<std::string>& args,
+                 bool (*parse)(const std::vector<std::string>&, Options*, std::string*),
+                 int (*run)(const Options&)) {
+    Options options;
+    std::string error;
+    if (!parse(args, &options, &error)) return Usage(error);
+    return run(options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,29 +119,15 @@ int main(int argc, char** argv) {
         if (args.size() != 2) return Usage("info takes the plug-in's file name and nothing else");
         return tcap_host::RunInfo(args[1]);
     }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "capture") {
-        tcap_host::CaptureOptions options;
-        std::string error;
-        if (!tcap_host::ParseCaptureArguments(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
-            return Usage(error);
-        }
-        return tcap_host::RunCapture(options);
+        return ParseThenRun<tcap_host::CaptureOptions>(rest, tcap_host::ParseCaptureArguments, tcap_host::RunCapture);
     }
     if (command == "check") {
-        tcap_host::CheckOptions options;
-        std::string error;
-        if (!tcap_host::ParseCheckArguments(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
-            return Usage(error);
-        }
-        return tcap_host::RunCheck(options);
+        return ParseThenRun<tcap_host::CheckOptions>(rest, tcap_host::ParseCheckArguments, tcap_host::RunCheck);
     }
     if (command == "verify") {
-        tcap_host::VerifyOptions options;
-        std::string error;
-        if (!tcap_host::ParseVerifyArguments(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
-            return Usage(error);
-        }
-        return tcap_host::RunVerify(options);
+        return ParseThenRun<tcap_host::VerifyOptions>(rest, tcap_host::ParseVerifyArguments, tcap_host::RunVerify);
     }
     return Usage("unknown command '" + command + "'");
 }

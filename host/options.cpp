@@ -84,6 +84,14 @@ bool ParseCount(const char* option, const std::string& value, uint32_t* pCount, 
 
 }  // namespace
 
+ArgumentVector::ArgumentVector(const char* pszProgram, const std::vector<std::string>& args) {
+    storage_.reserve(args.size() + 1);
+    storage_.push_back(pszProgram);
+    storage_.insert(storage_.end(), args.begin(), args.end());
+    for (std::string& s : storage_) argv_.push_back(&s[0]);
+    argv_.push_back(nullptr);
+}
+
 bool ParseCaptureArguments(const std::vector<std::string>& args, CaptureOptions* pOptions, std::string* pError) {
     enum { kInput = 1000, kSize, kFrames, kFps, kStartTime, kPng, kPngEvery, kRaw, kTimestamps };
     static const option kOptions[] = {
@@ -99,15 +107,9 @@ bool ParseCaptureArguments(const std::vector<std::string>& args, CaptureOptions*
         {nullptr, 0, nullptr, 0},
     };
 
-    // getopt_long wants a C argument vector with a program name in front.
-    std::vector<std::string> storage;
-    storage.reserve(args.size() + 1);
-    storage.push_back("capture");
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : storage) argv.push_back(&s[0]);
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(storage.size());
+    ArgumentVector arguments("capture", args);
+    const int argc = arguments.Count();
+    char** argv = arguments.Values();
 
     CaptureOptions options;
     std::vector<std::string> positional;
@@ -115,7 +117,7 @@ bool ParseCaptureArguments(const std::vector<std::string>& args, CaptureOptions*
     opterr = 0;  // the messages below replace getopt's own
     for (;;) {
         // "-" first: positional arguments come back in order as option 1.
-        const int c = getopt_long(argc, argv.data(), "-:", kOptions, nullptr);
+        const int c = getopt_long(argc, argv, "-:", kOptions, nullptr);
         if (c == -1) break;
         const std::string value = optarg ? optarg : "";
         const std::string given = optind > 0 && optind <= argc ? argv[optind - 1] : "";

@@ -32,6 +32,19 @@ bool ParseRate(const std::string& text, double* pRate);
 // of the names, compared case-insensitively. -1 when it selects none.
 int ResolveInput(const std::string& text, const std::vector<std::string>& names);
 
+// A C argument vector for getopt_long: the program name, then the arguments.
+// It holds its own copies, which getopt may permute.
+class ArgumentVector {
+public:
+    ArgumentVector(const char* pszProgram, const std::vector<std::string>& args);
+    int Count() const { return static_cast<int>(storage_.size()); }
+    char** Values() { return argv_.data(); }
+
+private:
+    std::vector<std::string> storage_;
+    std::vector<char*> argv_;
+};
+
 struct CaptureOptions {
     std::string pluginPath;
     std::string input = "0";         // index or name, resolved once the plug-in is loaded
